@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <vector>
+
+namespace bv::data {
+
+enum class FieldType { Character, Logical, Integer, AutoIncrement, Timestamp, Memo };
+
+struct FieldDef
+{
+    QString name;
+    FieldType type;
+    int width = 0; // characters, for Character fields
+};
+
+struct IndexDef
+{
+    QString name;  // as the program names it: "EMAIL", "EMAILDESC"
+    QString field;
+    bool descending = false;
+    bool unique = false;
+};
+
+struct TableDef
+{
+    QString name;
+    std::vector<FieldDef> fields; // stored order
+    std::vector<IndexDef> indexes;
+
+    const FieldDef* field(const QString& name) const; // ignoring letter case
+    const IndexDef* index(const QString& name) const; // ignoring letter case
+    QStringList fieldNames() const;
+};
+
+// The eleven tables of the program.
+const std::vector<TableDef>& tables();
+const TableDef* table(const QString& name); // ignoring letter case
+
+// Names of the timestamp fields of any table (StartTime, EndTime, EmailDate).
+bool isTimestampField(const QString& fieldName);
+
+// Statements that create one table with its indexes and the triggers that cut
+// text to its width and keep timestamps in their sortable form. schema is the
+// database alias the table goes into ("main", or an attached file's alias).
+QStringList createTableStatements(const TableDef& table, const QString& schema = QStringLiteral("main"));
+
+// The sortable form 'yyyy-mm-dd hh:nn:ss' of a timestamp written either as
+// 'mm/dd/yyyy hh:nn:ss' or already sortable; other text comes back unchanged.
+QString sortableTimestamp(const QString& text);
+
+} // namespace bv::data

@@ -1,0 +1,621 @@
+#include "TableView.h"
+
+#include "Dialect.h"
+#include "Schema.h"
+
+#include <QDateTime>
+#include <QHash>
+
+#include <algorithm>
+#include <mutex>
+
+namespace bv::data {
+
+namespace {
+
+// Which views hold which tables open, across all connections of the process.
+struct OpenTables
+{
+    struct Use
+    {
+        int shared = 0;
+        bool exclusive = false;
+    };
+    std::mutex mutex;
+    QHash<QString, Use> uses;
+
+    static QString key(const Connection& c, const QString& table)
+    {
+        return c.databasePath() + QLatin1Char('|') + table.toUpper();
+    }
+};
+
+OpenTables& openTables()
+{
+    static OpenTables t;
+    return t;
+}
+
+QString q(const QString& identifier)
+{
+    return QLatin1Char('"') + identifier + QLatin1Char('"');
+}
+
+QVariant defaultValue(const FieldDef& f)
+{
+    if (f.type == FieldType::Logical)
+        return QVariant(false);
+    return {};
+}
+
+QVariant normalised(const FieldDef& f, const QVariant& v)
+{
+    if (v.isNull())
+        return v;
+    switch (f.type) {
+    case FieldType::Logical:
+        if (v.typeId() == QMetaType::QString) {
+            const QString s = v.toString().trimmed();
+            if (s.compare(QLatin1String("true"), Qt::CaseInsensitive) == 0 ||
+                s.compare(QLatin1String("yes"), Qt::CaseInsensitive) == 0)
+                return true;
+            if (s.compare(QLatin1String("false"), Qt::CaseInsensitive) == 0 ||
+                s.compare(QLatin1String("no"), Qt::CaseInsensitive) == 0 || s.isEmpty())
+                return false;
+            bool ok = false;
+            const int n = s.toInt(&ok);
+            if (!ok)
+                throw DbError(QStringLiteral("'%1' is not a valid value for the field %2.").arg(s, f.name));
+            return n != 0;
+        }
+        return v.toBool();
+    case FieldType::Integer:
+    case FieldType::AutoIncrement: {
+        bool ok = false;
+        const qlonglong n = v.toLongLong(&ok);
+        if (!ok)
+            throw DbError(QStringLiteral("'%1' is not a valid value for the field %2.")
+                              .arg(v.toString(), f.name));
+        return n;
+    }
+    case FieldType::Character: {
+        QString s = v.toString().left(f.width);
+        while (s.endsWith(QLatin1Char(' ')))
+            s.chop(1);
+        return s;
+    }
+    case FieldType::Timestamp:
+        if (v.typeId() == QMetaType::QDateTime)
+            return v.toDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+        return sortableTimestamp(v.toString());
+    case FieldType::Memo:
+        return v.toString();
+    }
+    return v;
+}
+
+} // namespace
+
+TableView::TableView(Connection& connection, const QString& tableName, QObject* parent)
+    : QObject(parent), m_connection(connection), m_def(table(tableName))
+{
+    if (!m_def)
+        throw DbError(QStringLiteral("Table \"%1\" not found.").arg(tableName));
+}
+
+TableView::~TableView()
+{
+    close();
+}
+
+QString TableView::tableName() const
+{
+    return m_def->name;
+}
+
+QStringList TableView::fieldNames() const
+{
+    return m_def->fieldNames();
+}
+
+void TableView::open(OpenMode mode)
+{
+    if (m_open)
+        return;
+    if (!m_connection.isOpen())
+        throw DbError(QStringLiteral("The database connection is not open."));
+    {
+        OpenTables& t = openTables();
+        std::lock_guard lock(t.mutex);
+        OpenTables::Use& use = t.uses[OpenTables::key(m_connection, m_def->name)];
+        if (use.exclusive || (mode == OpenMode::Exclusive && use.shared > 0))
+            throw DbError(QStringLiteral("The table %1 is in use and cannot be opened %2.")
+                              .arg(m_def->name, mode == OpenMode::Exclusive
+                                                     ? QStringLiteral("exclusively")
+                                                     : QStringLiteral("while it is held exclusively")));
+        if (mode == OpenMode::Exclusive)
+            use.exclusive = true;
+        else
+            ++use.shared;
+    }
+    m_mode = mode;
+    m_open = true;
+    m_state = EditState::Browse;
+    m_currentRowid = 0;
+    try {
+        reload(0);
+    } catch (...) {
+        close();
+        throw;
+    }
+}
+
+void TableView::close()
+{
+    if (!m_open)
+        return;
+    {
+        OpenTables& t = openTables();
+        std::lock_guard lock(t.mutex);
+        const QString key = OpenTables::key(m_connection, m_def->name);
+        OpenTables::Use& use = t.uses[key];
+        if (m_mode == OpenMode::Exclusive)
+            use.exclusive = false;
+        else
+            --use.shared;
+        if (!use.exclusive && use.shared <= 0)
+            t.uses.remove(key);
+    }
+    m_open = false;
+    m_state = EditState::Browse;
+    m_rowids.clear();
+    m_pos = 0;
+    m_currentRowid = 0;
+    m_cacheRowid = -1;
+    if (m_signals)
+        emit rowsReset();
+}
+
+void TableView::refresh()
+{
+    requireOpen();
+    reload(m_currentRowid);
+}
+
+void TableView::setIndexName(const QString& name)
+{
+    if (!name.isEmpty() && !m_def->index(name) && !m_def->field(name))
+        throw DbError(QStringLiteral("Index \"%1\" not found in table %2.").arg(name, m_def->name));
+    m_indexName = name;
+    if (m_open)
+        reload(m_currentRowid);
+}
+
+void TableView::setFilter(const QString& expression)
+{
+    m_filter = expression;
+    if (m_open && m_filtered)
+        reload(m_currentRowid);
+}
+
+void TableView::setFiltered(bool on)
+{
+    if (m_filtered == on)
+        return;
+    m_filtered = on;
+    if (m_open)
+        reload(m_currentRowid);
+}
+
+QString TableView::whereClause() const
+{
+    if (!m_filtered || m_filter.trimmed().isEmpty())
+        return {};
+    return QStringLiteral(" WHERE (") + rewriteExpression(m_filter) + QLatin1Char(')');
+}
+
+QString TableView::orderClause() const
+{
+    if (m_indexName.isEmpty())
+        return QStringLiteral(" ORDER BY rowid");
+    if (const IndexDef* i = m_def->index(m_indexName))
+        return QStringLiteral(" ORDER BY %1%2, rowid")
+            .arg(q(i->field), i->descending ? QStringLiteral(" DESC") : QString());
+    return QStringLiteral(" ORDER BY %1, rowid").arg(q(m_def->field(m_indexName)->name));
+}
+
+int TableView::recordCount() const
+{
+    requireOpen();
+    return m_connection.scalar(QStringLiteral("SELECT count(*) FROM ") + q(m_def->name) + whereClause())
+        .toInt();
+}
+
+bool TableView::isEmpty()
+{
+    return snapshotSize() == 0;
+}
+
+void TableView::reload(qint64 keepRowid)
+{
+    std::vector<qint64> ids;
+    m_connection.forEachRow(QStringLiteral("SELECT rowid FROM ") + q(m_def->name) + whereClause() +
+                                orderClause(),
+                            {}, [&ids](const QStringList&, const QVariantList& row) {
+                                ids.push_back(row.at(0).toLongLong());
+                                return true;
+                            });
+    m_rowids = std::move(ids);
+    m_stale = false;
+    m_cacheRowid = -1;
+    m_pos = 0;
+    if (keepRowid) {
+        const auto it = std::find(m_rowids.begin(), m_rowids.end(), keepRowid);
+        if (it != m_rowids.end())
+            m_pos = int(it - m_rowids.begin());
+    }
+    m_currentRowid = m_pos < int(m_rowids.size()) ? m_rowids[size_t(m_pos)] : 0;
+    if (m_signals) {
+        emit rowsReset();
+        emit currentChanged();
+    }
+}
+
+void TableView::ensureLoaded()
+{
+    requireOpen();
+    if (m_stale)
+        reload(m_currentRowid);
+}
+
+void TableView::requireOpen() const
+{
+    if (!m_open)
+        throw DbError(QStringLiteral("The view of table %1 is not open.").arg(m_def->name));
+}
+
+void TableView::moveToPosition(int position)
+{
+    m_pos = std::clamp(position, 0, int(m_rowids.size()));
+    m_currentRowid = m_pos < int(m_rowids.size()) ? m_rowids[size_t(m_pos)] : 0;
+    m_bof = false;
+    if (m_signals)
+        emit currentChanged();
+}
+
+void TableView::first()
+{
+    ensureLoaded();
+    moveToPosition(0);
+    m_bof = true;
+}
+
+void TableView::next()
+{
+    ensureLoaded();
+    if (m_pos < int(m_rowids.size()))
+        moveToPosition(m_pos + 1);
+}
+
+void TableView::prior()
+{
+    ensureLoaded();
+    if (m_pos > 0)
+        moveToPosition(m_pos - 1);
+    else
+        m_bof = true;
+}
+
+void TableView::last()
+{
+    ensureLoaded();
+    moveToPosition(qMax(0, int(m_rowids.size()) - 1));
+}
+
+bool TableView::eof() const
+{
+    if (!m_open)
+        return true;
+    if (m_stale)
+        const_cast<TableView*>(this)->ensureLoaded();
+    return m_pos >= int(m_rowids.size());
+}
+
+bool TableView::bof() const
+{
+    return !m_open || m_bof || m_rowids.empty();
+}
+
+int TableView::recNo()
+{
+    if (!m_open)
+        return -1;
+    ensureLoaded();
+    return m_pos < int(m_rowids.size()) ? m_pos : -1;
+}
+
+bool TableView::moveTo(int position)
+{
+    ensureLoaded();
+    if (position < 0 || position >= int(m_rowids.size()))
+        return false;
+    moveToPosition(position);
+    return true;
+}
+
+bool TableView::locate(const QString& fieldName, const QVariant& value, bool ignoreCase)
+{
+    ensureLoaded();
+    const FieldDef* f = m_def->field(fieldName);
+    if (!f)
+        throw DbError(QStringLiteral("Field \"%1\" not found in table %2.").arg(fieldName, m_def->name));
+    const QString cond = ignoreCase ? QStringLiteral("upper(%1) = upper(:v)").arg(q(f->name))
+                                    : QStringLiteral("%1 = :v").arg(q(f->name));
+    QString where = whereClause();
+    where = where.isEmpty() ? QStringLiteral(" WHERE ") + cond : where + QStringLiteral(" AND ") + cond;
+    const QVariant found = m_connection.scalar(QStringLiteral("SELECT rowid FROM ") + q(m_def->name) +
+                                                   where + orderClause() + QStringLiteral(" LIMIT 1"),
+                                               {{QStringLiteral("v"), normalised(*f, value)}});
+    if (!found.isValid())
+        return false;
+    const auto it = std::find(m_rowids.begin(), m_rowids.end(), found.toLongLong());
+    if (it == m_rowids.end()) {
+        // Added since the view was read.
+        reload(found.toLongLong());
+        return m_currentRowid == found.toLongLong();
+    }
+    moveToPosition(int(it - m_rowids.begin()));
+    return true;
+}
+
+bool TableView::findKey(const QVariant& value)
+{
+    if (m_indexName.isEmpty())
+        throw DbError(QStringLiteral("No index is set on the view of table %1.").arg(m_def->name));
+    const IndexDef* i = m_def->index(m_indexName);
+    return locate(i ? i->field : m_indexName, value, false);
+}
+
+void TableView::loadCurrent() const
+{
+    if (m_cacheRowid == m_currentRowid)
+        return;
+    m_cacheRow.clear();
+    m_cacheRowid = m_currentRowid;
+    if (!m_currentRowid)
+        return;
+    const ResultSet rs = m_connection.select(QStringLiteral("SELECT * FROM ") + q(m_def->name) +
+                                                 QStringLiteral(" WHERE rowid = :r"),
+                                             {{QStringLiteral("r"), m_currentRowid}});
+    if (!rs.isEmpty())
+        m_cacheRow = rs.rows.front();
+}
+
+QVariant TableView::value(const QString& fieldName) const
+{
+    const int idx = fieldIndex(fieldName);
+    if (m_state != EditState::Browse)
+        return m_buffer.value(idx);
+    if (!m_open)
+        return {};
+    if (m_stale)
+        const_cast<TableView*>(this)->ensureLoaded();
+    loadCurrent();
+    return m_cacheRow.value(idx);
+}
+
+int TableView::fieldIndex(const QString& fieldName) const
+{
+    for (int i = 0; i < int(m_def->fields.size()); ++i)
+        if (m_def->fields[size_t(i)].name.compare(fieldName, Qt::CaseInsensitive) == 0)
+            return i;
+    throw DbError(QStringLiteral("Field \"%1\" not found in table %2.").arg(fieldName, m_def->name));
+}
+
+void TableView::setValue(const QString& fieldName, const QVariant& v)
+{
+    const int idx = fieldIndex(fieldName);
+    if (m_state == EditState::Browse)
+        throw DbError(QStringLiteral("The view of table %1 is not in edit or insert mode.").arg(m_def->name));
+    const FieldDef& f = m_def->fields[size_t(idx)];
+    if (f.type == FieldType::AutoIncrement)
+        throw DbError(QStringLiteral("The field %1 is read-only.").arg(f.name));
+    m_buffer[idx] = normalised(f, v);
+    m_modified[size_t(idx)] = true;
+}
+
+void TableView::append()
+{
+    requireOpen();
+    if (m_state != EditState::Browse)
+        post();
+    m_buffer.clear();
+    for (const FieldDef& f : m_def->fields)
+        m_buffer.append(defaultValue(f));
+    m_modified.assign(m_def->fields.size(), false);
+    m_state = EditState::Insert;
+}
+
+void TableView::edit()
+{
+    requireOpen();
+    if (m_state == EditState::Edit)
+        return;
+    if (m_state == EditState::Insert)
+        post();
+    ensureLoaded();
+    if (!m_currentRowid)
+        throw DbError(QStringLiteral("The view of table %1 has no current row to edit.").arg(m_def->name));
+    loadCurrent();
+    m_buffer = m_cacheRow;
+    m_modified.assign(m_def->fields.size(), false);
+    m_editRowid = m_currentRowid;
+    m_state = EditState::Edit;
+}
+
+bool TableView::passesFilter(qint64 rowid) const
+{
+    if (whereClause().isEmpty())
+        return true;
+    return m_connection
+        .scalar(QStringLiteral("SELECT 1 FROM %1%2 AND rowid = :r").arg(q(m_def->name), whereClause()),
+                {{QStringLiteral("r"), rowid}})
+        .isValid();
+}
+
+void TableView::post()
+{
+    requireOpen();
+    if (m_state == EditState::Browse)
+        return;
+    QStringList cols;
+    QStringList marks;
+    Params params;
+    for (size_t i = 0; i < m_def->fields.size(); ++i) {
+        const FieldDef& f = m_def->fields[i];
+        if (f.type == FieldType::AutoIncrement)
+            continue;
+        if (m_state == EditState::Edit && !m_modified[i])
+            continue;
+        const QString p = QStringLiteral("p%1").arg(i);
+        cols << q(f.name);
+        marks << QLatin1Char(':') + p;
+        params.append({p, m_buffer.at(int(i))});
+    }
+    const EditState was = m_state;
+    if (was == EditState::Insert) {
+        const QString sql = cols.isEmpty()
+                                ? QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(q(m_def->name))
+                                : QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+                                      .arg(q(m_def->name), cols.join(QLatin1Char(',')),
+                                           marks.join(QLatin1Char(',')));
+        qint64 rowid = 0;
+        {
+            std::lock_guard lock(m_connection.mutex());
+            m_connection.execute(sql, params);
+            rowid = m_connection.lastInsertRowid();
+        }
+        m_state = EditState::Browse;
+        m_buffer.clear();
+        // The new row takes its place in the view's order the next time the
+        // view moves; until then it is the current row.
+        m_stale = true;
+        m_cacheRowid = -1;
+        if (passesFilter(rowid))
+            m_currentRowid = rowid;
+    } else {
+        if (!cols.isEmpty()) {
+            QStringList sets;
+            for (int i = 0; i < cols.size(); ++i)
+                sets << cols.at(i) + QStringLiteral(" = ") + marks.at(i);
+            params.append({QStringLiteral("rowid_"), m_editRowid});
+            m_connection.execute(QStringLiteral("UPDATE %1 SET %2 WHERE rowid = :rowid_")
+                                     .arg(q(m_def->name), sets.join(QStringLiteral(", "))),
+                                 params);
+        }
+        bool keyChanged = false;
+        if (const IndexDef* i = m_def->index(m_indexName))
+            keyChanged = m_modified[size_t(fieldIndex(i->field))];
+        m_state = EditState::Browse;
+        m_buffer.clear();
+        m_cacheRowid = -1;
+        if (!passesFilter(m_editRowid)) {
+            // The row leaves the view; the next passing row becomes current.
+            if (!m_stale && m_pos < int(m_rowids.size()) && m_rowids[size_t(m_pos)] == m_editRowid)
+                m_rowids.erase(m_rowids.begin() + m_pos);
+            else
+                m_stale = true;
+            if (m_stale) {
+                const int keep = m_pos;
+                reload(0);
+                moveToPosition(keep);
+            } else {
+                moveToPosition(m_pos);
+                if (m_signals)
+                    emit rowsReset();
+            }
+            return;
+        }
+        if (keyChanged)
+            m_stale = true;
+    }
+    if (m_signals)
+        emit currentChanged();
+}
+
+void TableView::cancel()
+{
+    m_state = EditState::Browse;
+    m_buffer.clear();
+}
+
+void TableView::deleteRecord()
+{
+    requireOpen();
+    if (m_state == EditState::Insert) {
+        cancel();
+        return;
+    }
+    m_state = EditState::Browse;
+    ensureLoaded();
+    if (!m_currentRowid)
+        throw DbError(QStringLiteral("The view of table %1 has no current row to delete.").arg(m_def->name));
+    m_connection.execute(QStringLiteral("DELETE FROM %1 WHERE rowid = :r").arg(q(m_def->name)),
+                         {{QStringLiteral("r"), m_currentRowid}});
+    if (m_pos < int(m_rowids.size()) && m_rowids[size_t(m_pos)] == m_currentRowid)
+        m_rowids.erase(m_rowids.begin() + m_pos);
+    m_cacheRowid = -1;
+    // The row after the deleted one becomes current; after the last, the view is at its end.
+    moveToPosition(m_pos);
+    if (m_signals)
+        emit rowsReset();
+}
+
+void TableView::rebuildIndexes()
+{
+    m_connection.execute(QStringLiteral("REINDEX %1").arg(q(m_def->name)));
+}
+
+void TableView::pack()
+{
+    // Deleted rows are gone at once; giving their pages back to the file is all
+    // that is left to do.
+    m_connection.execute(QStringLiteral("PRAGMA incremental_vacuum"));
+}
+
+void TableView::disableControls()
+{
+    m_signals = false;
+}
+
+void TableView::enableControls()
+{
+    m_signals = true;
+    if (m_open) {
+        emit rowsReset();
+        emit currentChanged();
+    }
+}
+
+int TableView::snapshotSize()
+{
+    if (!m_open)
+        return 0;
+    ensureLoaded();
+    return int(m_rowids.size());
+}
+
+qint64 TableView::rowidAt(int position)
+{
+    ensureLoaded();
+    if (position < 0 || position >= int(m_rowids.size()))
+        return 0;
+    return m_rowids[size_t(position)];
+}
+
+qint64 TableView::currentRowid() const
+{
+    return m_currentRowid;
+}
+
+} // namespace bv::data

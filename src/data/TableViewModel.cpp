@@ -1,0 +1,115 @@
+#include "TableViewModel.h"
+
+#include "Schema.h"
+#include "TableView.h"
+
+namespace bv::data {
+
+namespace {
+constexpr int BlockRows = 256;
+}
+
+TableViewModel::TableViewModel(TableView& view, QList<Column> columns, QObject* parent)
+    : QAbstractTableModel(parent), m_view(view), m_columns(std::move(columns))
+{
+    const QStringList fields = view.fieldNames();
+    for (const Column& c : std::as_const(m_columns)) {
+        int idx = -1;
+        for (int i = 0; i < fields.size(); ++i)
+            if (fields.at(i).compare(c.field, Qt::CaseInsensitive) == 0)
+                idx = i;
+        if (idx < 0)
+            throw DbError(QStringLiteral("Field \"%1\" not found in table %2.").arg(c.field, view.tableName()));
+        m_fieldIndexes << idx;
+    }
+    connect(&view, &TableView::rowsReset, this, &TableViewModel::reset);
+    connect(&view, &TableView::currentChanged, this, [this] {
+        // The current row's data may have changed through an edit.
+        const qint64 id = m_view.currentRowid();
+        if (m_cache.remove(id) && m_rows >= 0) {
+            const int pos = m_view.recNo();
+            if (pos >= 0 && pos < m_rows)
+                emit dataChanged(index(pos, 0), index(pos, columnCount() - 1));
+        }
+    });
+}
+
+void TableViewModel::reset()
+{
+    beginResetModel();
+    m_cache.clear();
+    m_rows = -1;
+    endResetModel();
+}
+
+int TableViewModel::rowCount(const QModelIndex& parent) const
+{
+    if (parent.isValid())
+        return 0;
+    if (m_rows < 0)
+        m_rows = m_view.isOpen() ? m_view.snapshotSize() : 0;
+    return m_rows;
+}
+
+int TableViewModel::columnCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : int(m_columns.size());
+}
+
+const QVariantList* TableViewModel::rowAt(int row) const
+{
+    const qint64 id = m_view.rowidAt(row);
+    if (!id)
+        return nullptr;
+    auto it = m_cache.constFind(id);
+    if (it != m_cache.constEnd())
+        return &it.value();
+    if (m_cache.size() > 8 * BlockRows)
+        m_cache.clear();
+    // Read the block around the row in one statement.
+    const int from = (row / BlockRows) * BlockRows;
+    const int to = qMin(rowCount(), from + BlockRows);
+    QStringList ids;
+    for (int r = from; r < to; ++r)
+        ids << QString::number(m_view.rowidAt(r));
+    const ResultSet rs = m_view.connection().select(
+        QStringLiteral("SELECT rowid, * FROM \"%1\" WHERE rowid IN (%2)")
+            .arg(m_view.tableName(), ids.join(QLatin1Char(','))));
+    for (const QVariantList& r : rs.rows)
+        m_cache.insert(r.at(0).toLongLong(), r.mid(1));
+    it = m_cache.constFind(id);
+    return it == m_cache.constEnd() ? nullptr : &it.value();
+}
+
+QVariant TableViewModel::data(const QModelIndex& index, int role) const
+{
+    if (!index.isValid() || index.row() >= rowCount() || index.column() >= columnCount())
+        return {};
+    if (role != Qt::DisplayRole && role != Qt::EditRole && role != Qt::CheckStateRole)
+        return {};
+    const QVariantList* row = rowAt(index.row());
+    if (!row)
+        return {};
+    const QVariant v = row->value(m_fieldIndexes.at(index.column()));
+    const bool logical = m_view.definition().fields[size_t(m_fieldIndexes.at(index.column()))].type ==
+                         FieldType::Logical;
+    if (logical) {
+        if (role == Qt::CheckStateRole)
+            return v.toBool() ? Qt::Checked : Qt::Unchecked;
+        return {};
+    }
+    if (role == Qt::CheckStateRole)
+        return {};
+    return v;
+}
+
+QVariant TableViewModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (role != Qt::DisplayRole)
+        return {};
+    if (orientation == Qt::Horizontal)
+        return m_columns.value(section).caption;
+    return section + 1;
+}
+
+} // namespace bv::data
