@@ -1,0 +1,77 @@
+#pragma once
+
+#include "compose/MimeEntity.h"
+
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+
+class QIODevice;
+
+namespace bv::compose {
+
+// The message is its own top entity and adds the header fields. Fields the
+// program never sets (Date, Message-ID, Reply-To, ...) are not kept: a
+// composed message carries none of them.
+class TIpMailMessage : public TIpMimeEntity
+{
+public:
+    // sender, percentage (10, 20, ... 100), abort flag that stops encoding.
+    using CodingProgress = std::function<void(TIpMailMessage& sender, int percent, bool& abort)>;
+
+    explicit TIpMailMessage(const Clock& clock);
+    ~TIpMailMessage() override;
+
+    // Every header field, list, part, body and boundary; encoding emUnknown.
+    void Clear();
+
+    QString from() const { return m_from; }
+    void setFrom(const QString& from) { m_from = from; }
+    QStringList mailTo() const { return m_mailTo; }
+    void setMailTo(const QStringList& to) { m_mailTo = to; }
+    QStringList cc() const { return m_cc; }
+    void setCc(const QStringList& cc) { m_cc = cc; }
+    QStringList bcc() const { return m_bcc; }
+    void setBcc(const QStringList& bcc) { m_bcc = bcc; }
+    QString subject() const { return m_subject; }
+    void setSubject(const QString& subject) { m_subject = subject; }
+    // Complete header lines: name, colon, space, value.
+    QStringList userFields() const { return m_userFields; }
+    void setUserFields(const QStringList& fields) { m_userFields = fields; }
+
+    // The OnCodingProgress event.
+    void setOnCodingProgress(CodingProgress handler) { m_onCodingProgress = std::move(handler); }
+    const CodingProgress& codingProgressHandler() const { return m_onCodingProgress; }
+
+    const Clock& clock() const { return m_clock; }
+
+    // The whole message text: header block, empty line, MIME tree.
+    QByteArray Encode() const;
+    // The same written to out. Throws MessageError when writing fails.
+    void Encode(QIODevice& out) const;
+    // The message text ready for reading from its start: in memory, or in a
+    // temporary file when the parts together pass the staging threshold.
+    std::unique_ptr<QIODevice> EncodeStaged() const;
+    // Replaces the file at path with the message text; an earlier file stays
+    // as it was when writing fails. Throws MessageError.
+    void SaveToFile(const QString& path) const;
+
+    // Bytes of all bodies in the tree.
+    qint64 bodiesSize() const;
+
+private:
+    template <typename Sink> void write(Sink& sink) const;
+    QByteArray headerBlock() const;
+
+    const Clock& m_clock;
+    QString m_from;
+    QStringList m_mailTo;
+    QStringList m_cc;
+    QStringList m_bcc;
+    QString m_subject;
+    QStringList m_userFields;
+    CodingProgress m_onCodingProgress;
+};
+
+} // namespace bv::compose

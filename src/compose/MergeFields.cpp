@@ -1,0 +1,188 @@
+#include "MergeFields.h"
+
+#include <QRandomGenerator>
+#include <QUrl>
+
+namespace bv::compose {
+
+namespace {
+
+void replaceFirst(QString& text, const QString& token, const QString& value)
+{
+    const qsizetype at = text.indexOf(token);
+    if (at >= 0)
+        text.replace(at, token.size(), value);
+}
+
+QString mergeNames(const QString& text, const QString& salutation, const QString& firstName,
+                   const QString& lastName)
+{
+    QString merged = text;
+    replaceFirst(merged, kFirstNameToken, firstName);
+    replaceFirst(merged, kLastNameToken, lastName);
+    replaceFirst(merged, kSalutationToken, salutation);
+    return merged;
+}
+
+struct ImageToken
+{
+    qsizetype start = -1; // of "{{-img:"
+    QString path;
+    QString token;
+};
+
+// The first complete image token at or after from; start -1 when the next
+// "{{-img:" has no "-}}" after it, or there is none.
+ImageToken nextImageToken(const QString& text, qsizetype from)
+{
+    ImageToken t;
+    const qsizetype open = text.indexOf(kImageTokenOpen, from);
+    if (open < 0)
+        return t;
+    const qsizetype pathStart = open + kImageTokenOpen.size();
+    const qsizetype close = text.indexOf(kImageTokenClose, pathStart);
+    if (close < 0)
+        return t;
+    t.start = open;
+    t.path = text.mid(pathStart, close - pathStart);
+    t.token = text.mid(open, close + kImageTokenClose.size() - open);
+    return t;
+}
+
+bool nameTaken(const QStringList& contentIds, const QString& name)
+{
+    const QString id = QLatin1Char('<') + name + QLatin1Char('>');
+    for (const QString& taken : contentIds)
+        if (taken.compare(id, Qt::CaseInsensitive) == 0)
+            return true;
+    return false;
+}
+
+QString previewAddress(const QString& path)
+{
+    if (path.startsWith(QLatin1Char('/')))
+        return QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded);
+    QString address = path;
+    const qsizetype backslash = address.indexOf(QLatin1Char('\\'));
+    if (backslash >= 0)
+        address[backslash] = QLatin1Char('/');
+    return QStringLiteral("file:///") + address;
+}
+
+} // namespace
+
+QString fileNamePart(const QString& path)
+{
+    qsizetype i = path.size();
+    while (i > 0) {
+        const QChar c = path.at(i - 1);
+        if (c == QLatin1Char('/') || c == QLatin1Char('\\') || c == QLatin1Char(':'))
+            break;
+        --i;
+    }
+    return path.mid(i);
+}
+
+QString MergeFields(const QString& text, const QString& salutation, const QString& firstName,
+                    const QString& lastName)
+{
+    return mergeNames(text, salutation, firstName, lastName);
+}
+
+QString MergeFields(const QString& text, const QString& salutation, const QString& firstName,
+                    const QString& lastName, QStringList& paths, QStringList& contentIds)
+{
+    QString merged = mergeNames(text, salutation, firstName, lastName);
+    // The search goes on after each element, so text made here is never
+    // taken for a token.
+    qsizetype from = 0;
+    for (;;) {
+        const ImageToken t = nextImageToken(merged, from);
+        if (t.start < 0)
+            break;
+        qsizetype index = -1;
+        for (qsizetype i = 0; i < paths.size(); ++i)
+            if (paths[i].compare(t.path, Qt::CaseInsensitive) == 0) {
+                index = i;
+                break;
+            }
+        QString contentId;
+        if (index >= 0 && index < contentIds.size()) {
+            contentId = contentIds.at(index);
+        } else {
+            const QString base = fileNamePart(t.path);
+            QString name = base;
+            for (int n = 2; nameTaken(contentIds, name); ++n)
+                name = QString::number(n) + base;
+            contentId = QLatin1Char('<') + name + QLatin1Char('>');
+            paths.append(t.path);
+            contentIds.append(contentId);
+        }
+        const QString element = QStringLiteral("<IMG SRC=\"cid:")
+                                + contentId.mid(1, contentId.size() - 2) + QStringLiteral("\">");
+        merged.replace(t.token, element);
+        from = t.start + element.size();
+    }
+    return merged;
+}
+
+QString RenderPreview(const QString& html)
+{
+    QString rendered = mergeNames(html, QStringLiteral("Mr."), QStringLiteral("Tobias"),
+                                  QStringLiteral("Wrenfield"));
+    qsizetype from = 0;
+    for (;;) {
+        const ImageToken t = nextImageToken(rendered, from);
+        if (t.start < 0)
+            break;
+        const QString element =
+            QStringLiteral("<IMG SRC=\"") + previewAddress(t.path) + QStringLiteral("\">");
+        rendered.replace(t.token, element);
+        from = t.start + element.size();
+    }
+    return rendered;
+}
+
+const QStringList& expletiveWords()
+{
+    static const QStringList words = {
+        QStringLiteral("Gosh"),       QStringLiteral("Darn"),
+        QStringLiteral("FooBar"),     QStringLiteral("**Expletive Deleted**"),
+        QStringLiteral("Fooey"),      QStringLiteral("DagNabit"),
+        QStringLiteral("CrumPuppies"), QStringLiteral("Shoooot"),
+        QStringLiteral("DumpTruck"),  QStringLiteral("Heck"),
+        QStringLiteral("Home Alone Part 3"),
+    };
+    return words;
+}
+
+QString drawExpletive(QRandomGenerator& random)
+{
+    const QStringList& words = expletiveWords();
+    return QLatin1Char(' ') + words.at(random.bounded(int(words.size())));
+}
+
+QString insertText(InsertAction action, const QString& imagePath, QRandomGenerator* random)
+{
+    switch (action) {
+    case InsertAction::FirstName:
+        return kFirstNameToken;
+    case InsertAction::LastName:
+        return kLastNameToken;
+    case InsertAction::Salutation:
+        return kSalutationToken;
+    case InsertAction::Image:
+        return kImageTokenOpen + imagePath + kImageTokenClose;
+    case InsertAction::Expletive:
+        return drawExpletive(random ? *random : *QRandomGenerator::global());
+    }
+    return QString();
+}
+
+QStringList emptyHtmlLines()
+{
+    return {QStringLiteral("<HTML>"), QStringLiteral("<BODY>"), QString(), QStringLiteral("</BODY>"),
+            QStringLiteral("</HTML>")};
+}
+
+} // namespace bv::compose

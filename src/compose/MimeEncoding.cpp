@@ -1,0 +1,349 @@
+#include "MimeEncoding.h"
+
+#include <array>
+#include <cstring>
+
+namespace bv::compose {
+
+namespace {
+
+constexpr int kMaxQpLine = 74; // before the soft break's "="
+
+enum QpClass : unsigned char { Literal, Blank, Escape, Cr, Lf };
+
+constexpr std::array<unsigned char, 256> makeQpClasses()
+{
+    std::array<unsigned char, 256> t{};
+    for (int i = 0; i < 256; ++i) {
+        if (i == ' ' || i == '\t')
+            t[i] = Blank;
+        else if (i == '\r')
+            t[i] = Cr;
+        else if (i == '\n')
+            t[i] = Lf;
+        else if (i >= '!' && i <= '~' && i != '=')
+            t[i] = Literal;
+        else
+            t[i] = Escape;
+    }
+    return t;
+}
+
+constexpr std::array<unsigned char, 256> kQpClass = makeQpClasses();
+constexpr char kHex[] = "0123456789ABCDEF";
+constexpr char kB64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+} // namespace
+
+void QuotedPrintableEncoder::feed(const char* data, qsizetype size)
+{
+    m_out.reserve(m_out.size() + size + size / 8 + 64);
+    for (qsizetype i = 0; i < size; ++i) {
+        const auto c = static_cast<unsigned char>(data[i]);
+        if (m_pendingCr) {
+            m_pendingCr = false;
+            if (c == '\n') {
+                hardBreak();
+                continue;
+            }
+            addRep("=0D", 3, false);
+        }
+        switch (kQpClass[c]) {
+        case Literal:
+            if (m_wordLen < kMaxQpLine) {
+                m_word[m_wordLen++] = char(c);
+                break;
+            }
+            addRep(data + i, 1, false);
+            break;
+        case Blank:
+            addRep(data + i, 1, true);
+            break;
+        case Cr:
+            m_pendingCr = true;
+            break;
+        case Lf:
+            addRep("=0A", 3, false);
+            break;
+        default: {
+            const char rep[3] = {'=', kHex[c >> 4], kHex[c & 15]};
+            addRep(rep, 3, false);
+        }
+        }
+    }
+}
+
+void QuotedPrintableEncoder::finish()
+{
+    if (m_pendingCr) {
+        m_pendingCr = false;
+        addRep("=0D", 3, false);
+    }
+    flushWord();
+    if (m_lineLen > 0) {
+        m_out.append("=\r\n", 3);
+        m_lineLen = 0;
+        m_lineEndsBlank = false;
+    }
+}
+
+void QuotedPrintableEncoder::addRep(const char* rep, int len, bool blank)
+{
+    if (m_wordLen + len > kMaxQpLine) {
+        // A word that alone fills a line is cut here, on its own line.
+        if (m_lineLen > 0)
+            m_out.append("=\r\n", 3);
+        m_out.append(m_word, m_wordLen);
+        m_out.append("=\r\n", 3);
+        m_wordLen = 0;
+        m_lineLen = 0;
+        m_lineEndsBlank = false;
+    }
+    std::memcpy(m_word + m_wordLen, rep, size_t(len));
+    m_wordLen += len;
+    if (blank)
+        flushWord();
+}
+
+void QuotedPrintableEncoder::flushWord()
+{
+    if (m_wordLen == 0)
+        return;
+    if (m_lineLen + m_wordLen > kMaxQpLine) {
+        m_out.append("=\r\n", 3);
+        m_lineLen = 0;
+    }
+    m_out.append(m_word, m_wordLen);
+    m_lineLen += m_wordLen;
+    const char last = m_word[m_wordLen - 1];
+    m_lineEndsBlank = last == ' ' || last == '\t';
+    m_wordLen = 0;
+}
+
+void QuotedPrintableEncoder::hardBreak()
+{
+    flushWord();
+    // A blank at the end of a line would be lost in transport.
+    if (m_lineLen > 0 && m_lineEndsBlank) {
+        const char last = m_out.back();
+        m_out.chop(1);
+        m_out.append(last == ' ' ? "=20" : "=09", 3);
+    }
+    m_out.append("\r\n", 2);
+    m_lineLen = 0;
+    m_lineEndsBlank = false;
+}
+
+qsizetype Base64LineEncoder::encodedSize(qint64 size)
+{
+    qsizetype n = qsizetype(size / 57) * 78;
+    const qint64 rest = size % 57;
+    if (rest)
+        n += qsizetype((rest + 2) / 3) * 4 + 2;
+    return n;
+}
+
+void Base64LineEncoder::feed(const char* data, qsizetype size)
+{
+    auto in = reinterpret_cast<const unsigned char*>(data);
+    if (m_carryLen > 0) {
+        const int take = int(qMin<qsizetype>(57 - m_carryLen, size));
+        std::memcpy(m_carry + m_carryLen, in, size_t(take));
+        m_carryLen += take;
+        in += take;
+        size -= take;
+        if (m_carryLen < 57)
+            return;
+        encodeLines(m_carry, 1);
+        m_carryLen = 0;
+    }
+    const qsizetype lines = size / 57;
+    encodeLines(in, lines);
+    in += lines * 57;
+    size -= lines * 57;
+    std::memcpy(m_carry, in, size_t(size));
+    m_carryLen = int(size);
+}
+
+void Base64LineEncoder::encodeLines(const unsigned char* in, qsizetype lines)
+{
+    if (lines <= 0)
+        return;
+    const qsizetype start = m_out.size();
+    m_out.resize(start + lines * 78);
+    char* p = m_out.data() + start;
+    for (qsizetype l = 0; l < lines; ++l) {
+        for (int g = 0; g < 19; ++g, in += 3) {
+            const unsigned v = (unsigned(in[0]) << 16) | (unsigned(in[1]) << 8) | in[2];
+            p[0] = kB64[v >> 18];
+            p[1] = kB64[(v >> 12) & 63];
+            p[2] = kB64[(v >> 6) & 63];
+            p[3] = kB64[v & 63];
+            p += 4;
+        }
+        p[0] = '\r';
+        p[1] = '\n';
+        p += 2;
+    }
+}
+
+void Base64LineEncoder::finish()
+{
+    if (m_carryLen == 0)
+        return;
+    const unsigned char* in = m_carry;
+    int left = m_carryLen;
+    char buf[80];
+    char* p = buf;
+    for (; left >= 3; left -= 3, in += 3) {
+        const unsigned v = (unsigned(in[0]) << 16) | (unsigned(in[1]) << 8) | in[2];
+        *p++ = kB64[v >> 18];
+        *p++ = kB64[(v >> 12) & 63];
+        *p++ = kB64[(v >> 6) & 63];
+        *p++ = kB64[v & 63];
+    }
+    if (left > 0) {
+        const unsigned v = (unsigned(in[0]) << 16) | (left > 1 ? unsigned(in[1]) << 8 : 0u);
+        *p++ = kB64[v >> 18];
+        *p++ = kB64[(v >> 12) & 63];
+        *p++ = left > 1 ? kB64[(v >> 6) & 63] : '=';
+        *p++ = '=';
+    }
+    *p++ = '\r';
+    *p++ = '\n';
+    m_out.append(buf, p - buf);
+    m_carryLen = 0;
+}
+
+QByteArray quotedPrintable(QByteArrayView data)
+{
+    QByteArray out;
+    QuotedPrintableEncoder enc(out);
+    enc.feed(data);
+    enc.finish();
+    return out;
+}
+
+QByteArray base64Lines(QByteArrayView data)
+{
+    QByteArray out;
+    out.reserve(Base64LineEncoder::encodedSize(data.size()));
+    Base64LineEncoder enc(out);
+    enc.feed(data);
+    enc.finish();
+    return out;
+}
+
+QByteArray quotedString(const QString& value)
+{
+    QString out;
+    out.reserve(value.size() + 2);
+    out += QLatin1Char('"');
+    for (QChar c : value) {
+        if (c == QLatin1Char('"') || c == QLatin1Char('\\'))
+            out += QLatin1Char('\\');
+        out += c;
+    }
+    out += QLatin1Char('"');
+    return out.toUtf8();
+}
+
+bool isAscii(QByteArrayView data)
+{
+    for (char c : data)
+        if (static_cast<unsigned char>(c) >= 0x80)
+            return false;
+    return true;
+}
+
+bool isAscii(QStringView text)
+{
+    for (QChar c : text)
+        if (c.unicode() >= 0x80)
+            return false;
+    return true;
+}
+
+namespace {
+
+constexpr int kMaxHeaderLine = 76;
+
+// Encoded words for text, starting on a line that already holds used
+// characters; column receives the length of the last line.
+QByteArray encodedWords(const QString& text, int used, int* column)
+{
+    static const QByteArray open = "=?utf-8?B?";
+    static const QByteArray close = "?=";
+    const QByteArray utf8 = text.toUtf8();
+    QByteArray out;
+    qsizetype pos = 0;
+    int lineUsed = used;
+    while (pos < utf8.size()) {
+        const int room = kMaxHeaderLine - lineUsed - int(open.size() + close.size());
+        qsizetype take = qMax(1, room / 4) * 3;
+        if (pos + take >= utf8.size()) {
+            take = utf8.size() - pos;
+        } else {
+            // A character's bytes stay in one word.
+            while (take > 1 && (static_cast<unsigned char>(utf8.at(pos + take)) & 0xC0) == 0x80)
+                --take;
+        }
+        if (pos > 0) {
+            out += "\r\n ";
+            lineUsed = 1;
+        }
+        const QByteArray word = open + utf8.mid(pos, take).toBase64() + close;
+        out += word;
+        lineUsed += int(word.size());
+        pos += take;
+    }
+    if (column)
+        *column = lineUsed;
+    return out;
+}
+
+QString unquote(QString name)
+{
+    if (name.size() >= 2 && name.startsWith(QLatin1Char('"')) && name.endsWith(QLatin1Char('"'))) {
+        name = name.mid(1, name.size() - 2);
+        QString plain;
+        plain.reserve(name.size());
+        for (qsizetype i = 0; i < name.size(); ++i) {
+            if (name.at(i) == QLatin1Char('\\') && i + 1 < name.size())
+                ++i;
+            plain += name.at(i);
+        }
+        return plain;
+    }
+    return name;
+}
+
+} // namespace
+
+QByteArray encodeHeaderText(const QString& text, int used)
+{
+    if (isAscii(text))
+        return text.toLatin1();
+    return encodedWords(text, used, nullptr);
+}
+
+QByteArray encodeAddressText(const QString& text, int used)
+{
+    if (isAscii(text))
+        return text.toLatin1();
+    const QString trimmed = text.trimmed();
+    const qsizetype lt = trimmed.lastIndexOf(QLatin1Char('<'));
+    if (lt <= 0 || !trimmed.endsWith(QLatin1Char('>')))
+        return text.toUtf8();
+    const QString name = unquote(trimmed.left(lt).trimmed());
+    const QByteArray address = trimmed.mid(lt).toUtf8();
+    if (name.isEmpty() || isAscii(name))
+        return text.toUtf8();
+    int column = 0;
+    QByteArray out = encodedWords(name, used, &column);
+    out += column + 1 + address.size() > kMaxHeaderLine ? "\r\n " : " ";
+    out += address;
+    return out;
+}
+
+} // namespace bv::compose
