@@ -82,6 +82,11 @@ public:
     void forEachRow(const QString& sql, const Params& params,
                     const std::function<bool(const QStringList& columns, const QVariantList& row)>& fn);
 
+    // Writes a copy of one table, every row, into a table file of its own at
+    // filePath (replacing it); a statement can then name that file in double
+    // quotes in place of the table.
+    void copyTableToFile(const QString& table, const QString& filePath);
+
     // Row id of the last row this connection inserted; hold mutex() across the
     // insert and this call when other threads share the connection.
     qint64 lastInsertRowid() const;

@@ -88,7 +88,7 @@ QString q(const QString& identifier)
 QStringList extraIndexes(const TableDef& t)
 {
     if (t.name == QLatin1String("RecipientList") || t.name == QLatin1String("ExclusionList"))
-        return {QStringLiteral("(\"List\", \"Email\")")};
+        return {QStringLiteral("(\"List\")")};
     if (t.name == QLatin1String("Lists"))
         return {QStringLiteral("(\"List\")")};
     if (t.name == QLatin1String("EmailHistory"))

@@ -1,0 +1,290 @@
+#include "DataSet.h"
+#include "TempProgramFolder.h"
+#include "data/Database.h"
+#include "data/Schema.h"
+#include "data/TableView.h"
+
+#include <QFile>
+#include <QtTest>
+
+#include <atomic>
+#include <thread>
+
+using namespace bv;
+using namespace bv::data;
+
+class TestConnection : public QObject
+{
+    Q_OBJECT
+private slots:
+    void newDatabase_hasElevenTablesInStoredOrder();
+    void quoted_data();
+    void quoted();
+    void longValues_areCutNotFatal();
+    void namedParameter_usedSeveralTimes();
+    void engineErrors_carryEngineText();
+    void notADatabase_isReportedAndLeftAlone();
+    void unwritableFolder_isReported();
+    void missingTableFile_isReportedAndNothingAttached();
+    void progress_risesToHundred();
+    void concurrentWriters_loseNothing();
+    void timestamps_sortChronologically();
+};
+
+void TestConnection::newDatabase_hasElevenTablesInStoredOrder()
+{
+    test::TempProgramFolder folder;
+    Connection c;
+    c.open(folder.path());
+    QCOMPARE(c.scalar("select count(*) from sqlite_master where type = 'table' and name not like 'sqlite%'").toInt(), 11);
+    // select * gives the fields in their stored order, which insert-by-position relies on.
+    QCOMPARE(c.select("select * from RecipientList").columns,
+             QStringList({"FirstName", "LastName", "Email", "List", "Salutation", "SendTo", "New"}));
+    QCOMPARE(c.select("select * from ExclusionList").columns,
+             QStringList({"FirstName", "LastName", "Email", "List", "Salutation", "SendTo"}));
+    QCOMPARE(c.select("select * from EmailBeingSent").columns,
+             QStringList({"EmailNo", "FirstName", "LastName", "Email", "List", "Sent", "ErrorMsg", "Error",
+                          "Salutation", "EmailDate"}));
+    QCOMPARE(c.select("select * from EmailHistory").columns,
+             QStringList({"EmailID", "StartTime", "EndTime", "Subject", "List", "From", "ListCount",
+                          "AttemptCount", "Operation", "SuccessCount"}));
+    QCOMPARE(c.select("select * from tmpRecipientList").columns.size(), 13);
+    // The unique identifier index refuses a second copy.
+    c.execute("insert into MessageIDs (MimeMessageID) values ('<a@b>')");
+    QVERIFY_THROWS_EXCEPTION(DbError, c.execute("insert into MessageIDs (MimeMessageID) values ('<a@b>')"));
+    // Autoincrement never hands out a number twice, even after deletes.
+    c.execute("insert into EmailBeingSent (Email) values ('a@b.c')");
+    c.execute("insert into EmailBeingSent (Email) values ('a@b.c')");
+    c.execute("delete from EmailBeingSent");
+    c.execute("insert into EmailBeingSent (Email) values ('a@b.c')");
+    QCOMPARE(c.scalar("select EmailNo from EmailBeingSent").toInt(), 3);
+    // Reopening an existing database keeps its rows.
+    c.close();
+    Connection again;
+    again.open(folder.path());
+    QCOMPARE(again.scalar("select count(*) from EmailBeingSent").toInt(), 1);
+}
+
+void TestConnection::quoted_data()
+{
+    QTest::addColumn<QString>("value");
+    QTest::newRow("O'Neil") << "O'Neil";
+    QTest::newRow("Don't miss") << "Don't miss";
+    QTest::newRow("quotes only") << "''''";
+    QTest::newRow("backslashes") << "C:\\Data\\x\\";
+    QTest::newRow("comment dashes") << "a -- b";
+    QTest::newRow("semicolon") << "x'; delete from Lists; --";
+    QTest::newRow("double quote") << "say \"hi\"";
+    QTest::newRow("comment slashes") << "\n// not a comment\n";
+    QTest::newRow("non-ascii") << "Jürgen Ølstad 日本";
+    QTest::newRow("timestamp-looking") << "12/08/2026 13:15:33";
+}
+
+void TestConnection::quoted()
+{
+    QFETCH(QString, value);
+    test::TempProgramFolder folder;
+    Connection c;
+    c.open(folder.path());
+    c.execute("insert into Lists (List) values ('keep')");
+    c.execute("insert into RecipientList (FirstName, List) values (" + data::quoted(value) + ", 'L')");
+    const QString stored = value.left(30);
+    QCOMPARE(c.scalar("select FirstName from RecipientList").toString(), stored);
+    QCOMPARE(c.scalar("select count(*) from RecipientList where FirstName = " + data::quoted(value.left(30))).toInt(), 1);
+    QCOMPARE(c.scalar("select count(*) from Lists").toInt(), 1);
+}
+
+void TestConnection::longValues_areCutNotFatal()
+{
+    test::TempProgramFolder folder;
+    Connection c;
+    c.open(folder.path());
+    const QString huge(10000, QLatin1Char('x'));
+    c.execute("insert into RecipientList (Email, List) values (" + data::quoted(huge) + ", 'L')");
+    QCOMPARE(c.scalar("select length(Email) from RecipientList").toInt(), 60);
+    TableView v(c, "RecipientList");
+    v.open();
+    v.append();
+    v.setValue("LastName", huge + QStringLiteral("é"));
+    v.setValue("List", "L");
+    v.post();
+    QCOMPARE(c.scalar("select max(length(LastName)) from RecipientList").toInt(), 30);
+    // Memo fields keep everything.
+    c.execute("insert into EmailBeingSent (ErrorMsg) values (" + data::quoted(huge) + ")");
+    QCOMPARE(c.scalar("select length(ErrorMsg) from EmailBeingSent").toInt(), 10000);
+}
+
+void TestConnection::namedParameter_usedSeveralTimes()
+{
+    test::TempProgramFolder folder;
+    Connection c;
+    c.open(folder.path());
+    test::fillSmallDataSet(c);
+    Query q(c);
+    q.setSql("select count(*) as \"n\" from RecipientList where (List = :lst) and Email in "
+             "(select Email from RecipientList where (List = :LST) and SendTo = True)");
+    for (const auto& [list, n] : {std::pair{"L1", 5}, std::pair{"L2", 1}, std::pair{"none", 0}}) {
+        q.setParam("lst", QString::fromLatin1(list));
+        q.open();
+        QCOMPARE(q.value("N").toInt(), n);
+    }
+}
+
+void TestConnection::engineErrors_carryEngineText()
+{
+    test::TempProgramFolder folder;
+    Connection c;
+    c.open(folder.path());
+    try {
+        c.execute("select * from NoSuchTable");
+        QFAIL("no error");
+    } catch (const DbError& e) {
+        QVERIFY2(e.message().contains("no such table"), qPrintable(e.message()));
+    }
+    try {
+        c.execute("selec 1");
+        QFAIL("no error");
+    } catch (const DbError& e) {
+        QVERIFY2(e.message().contains("syntax error"), qPrintable(e.message()));
+    }
+    // The connection stays usable after a failed statement.
+    QCOMPARE(c.scalar("select 1").toInt(), 1);
+}
+
+void TestConnection::notADatabase_isReportedAndLeftAlone()
+{
+    test::TempProgramFolder folder;
+    const QString path = folder.file(Connection::databaseFileName());
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    const QByteArray garbage = QByteArray("This is a letter, not a database.\r\n").repeated(200);
+    f.write(garbage);
+    f.close();
+    Connection c;
+    try {
+        c.open(folder.path());
+        QFAIL("opened a text file as a database");
+    } catch (const DbError& e) {
+        QVERIFY2(e.message().contains("not a database"), qPrintable(e.message()));
+    }
+    QVERIFY(!c.isOpen());
+    QFile back(path);
+    QVERIFY(back.open(QIODevice::ReadOnly));
+    QCOMPARE(back.readAll(), garbage);
+}
+
+void TestConnection::unwritableFolder_isReported()
+{
+    Connection c;
+    try {
+        c.open("/proc/no-such-folder/");
+        QFAIL("opened a database in a folder that does not exist");
+    } catch (const DbError& e) {
+        QVERIFY(!e.message().isEmpty());
+    }
+    QVERIFY(!c.isOpen());
+}
+
+void TestConnection::missingTableFile_isReportedAndNothingAttached()
+{
+    test::TempProgramFolder folder;
+    Connection c;
+    c.open(folder.path());
+    test::fillSmallDataSet(c);
+    const QString missing = folder.path() + "Backups/none/RecipientList.adt";
+    QVERIFY_THROWS_EXCEPTION(DbError, c.execute("insert into RecipientList select * from \"" + missing + "\""));
+    QVERIFY(!QFile::exists(missing));
+    QCOMPARE(c.scalar("select count(*) from pragma_database_list").toInt(), 1);
+    QCOMPARE(c.scalar("select count(*) from RecipientList").toInt(), 8);
+}
+
+void TestConnection::progress_risesToHundred()
+{
+    test::TempProgramFolder folder;
+    Connection c;
+    c.open(folder.path());
+    c.execute("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 20000) "
+              "INSERT INTO RecipientList (Email, List, SendTo) SELECT 'a' || i || '@x.com', 'L', True FROM n");
+    QList<int> seen;
+    c.execute("Insert Into ExclusionList select FirstName,LastName,Email,List,Salutation,SendTo from RecipientList",
+              {}, [&seen](int p) { seen << p; });
+    QVERIFY(seen.size() >= 3);
+    QCOMPARE(seen.first(), 0);
+    QCOMPARE(seen.last(), 100);
+    for (int i = 1; i < seen.size(); ++i)
+        QVERIFY(seen.at(i) > seen.at(i - 1));
+    QCOMPARE(c.scalar("select count(*) from ExclusionList").toInt(), 20000);
+}
+
+void TestConnection::concurrentWriters_loseNothing()
+{
+    test::TempProgramFolder folder;
+    Connection c;
+    c.open(folder.path());
+    constexpr int Threads = 15;
+    constexpr int Rows = 60;
+    std::atomic<int> failures{0};
+    std::atomic<bool> done{false};
+    std::vector<std::thread> workers;
+    for (int t = 0; t < Threads; ++t) {
+        workers.emplace_back([&c, &failures, t] {
+            try {
+                for (int i = 0; i < Rows; ++i) {
+                    const QString email = QStringLiteral("w%1-%2@x.com").arg(t).arg(i);
+                    c.execute("insert into EmailBeingSent (Email, List, Sent, Error) values (:e, 'L', True, False)",
+                              {{"e", email}});
+                    c.execute("update EmailBeingSent set Error = True, ErrorMsg = 'it''s ' || :e where Email = :e",
+                              {{"e", email}});
+                }
+            } catch (const std::exception&) {
+                ++failures;
+            }
+        });
+    }
+    // Meanwhile the user-interface thread reads through a view.
+    TableView view(c, "EmailBeingSent");
+    view.setFilter("(Error = False) and (Sent = False)");
+    view.setFiltered(true);
+    view.open();
+    int reads = 0;
+    std::thread watcher([&] {
+        for (auto& w : workers)
+            w.join();
+        done = true;
+    });
+    while (!done) {
+        view.refresh();
+        for (view.first(); !view.eof(); view.next())
+            QVERIFY(view.value("Email").toString().endsWith("@x.com"));
+        QVERIFY(view.recordCount() >= 0);
+        ++reads;
+    }
+    watcher.join();
+    QCOMPARE(failures.load(), 0);
+    QCOMPARE(c.scalar("select count(*) from EmailBeingSent").toInt(), Threads * Rows);
+    QCOMPARE(c.scalar("select count(distinct EmailNo) from EmailBeingSent").toInt(), Threads * Rows);
+    QCOMPARE(c.scalar("select count(*) from EmailBeingSent where Error = True and ErrorMsg = 'it''s ' || Email").toInt(),
+             Threads * Rows);
+    QCOMPARE(c.scalar("pragma integrity_check").toString(), QStringLiteral("ok"));
+    QVERIFY(reads > 0);
+}
+
+void TestConnection::timestamps_sortChronologically()
+{
+    QCOMPARE(sortableTimestamp("12/08/2026 13:15:33"), QStringLiteral("2026-12-08 13:15:33"));
+    QCOMPARE(sortableTimestamp("2026-12-08 13:15:33"), QStringLiteral("2026-12-08 13:15:33"));
+    QCOMPARE(sortableTimestamp("Subject"), QStringLiteral("Subject"));
+    test::TempProgramFolder folder;
+    Connection c;
+    c.open(folder.path());
+    // A text field that happens to look like a timestamp stays as written.
+    c.execute("insert into EmailHistory (StartTime, Subject) values ('01/02/2027 00:00:00', '12/08/2026 13:15:33')");
+    c.execute("insert into EmailHistory (StartTime, Subject) values ('2026-12-31 23:59:59', 'x')");
+    QCOMPARE(test::rowsOf(c.select("select StartTime, Subject from EmailHistory order by StartTime")),
+             QStringList({"2026-12-31 23:59:59|x", "2027-01-02 00:00:00|12/08/2026 13:15:33"}));
+    QCOMPARE(c.scalar("select count(*) from EmailHistory where Subject = '12/08/2026 13:15:33'").toInt(), 1);
+    QCOMPARE(c.scalar("select count(*) from EmailHistory where StartTime = '01/02/2027 00:00:00'").toInt(), 1);
+}
+
+QTEST_GUILESS_MAIN(TestConnection)
+#include "tst_connection.moc"
