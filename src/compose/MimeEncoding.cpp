@@ -268,6 +268,25 @@ namespace {
 
 constexpr int kMaxHeaderLine = 76;
 
+bool startsCharacter(const QByteArray& utf8, qsizetype at)
+{
+    return at >= utf8.size() || (static_cast<unsigned char>(utf8.at(at)) & 0xC0) != 0x80;
+}
+
+// How many of at most max bytes from pos go into one word: whole characters
+// only, and a multiple of three where possible. Some readers join adjacent
+// words before decoding them, and padding inside the run breaks them.
+qsizetype wordBytes(const QByteArray& utf8, qsizetype pos, qsizetype max)
+{
+    for (qsizetype take = max - max % 3; take >= 3; take -= 3)
+        if (startsCharacter(utf8, pos + take))
+            return take;
+    qsizetype take = max;
+    while (take > 1 && !startsCharacter(utf8, pos + take))
+        --take;
+    return take;
+}
+
 // Encoded words for text, starting on a line that already holds used
 // characters; column receives the length of the last line.
 QByteArray encodedWords(const QString& text, int used, int* column)
@@ -279,19 +298,16 @@ QByteArray encodedWords(const QString& text, int used, int* column)
     qsizetype pos = 0;
     int lineUsed = used;
     while (pos < utf8.size()) {
-        const int room = kMaxHeaderLine - lineUsed - int(open.size() + close.size());
-        qsizetype take = qMax(1, room / 4) * 3;
-        if (pos + take >= utf8.size()) {
-            take = utf8.size() - pos;
-        } else {
-            // A character's bytes stay in one word.
-            while (take > 1 && (static_cast<unsigned char>(utf8.at(pos + take)) & 0xC0) == 0x80)
-                --take;
-        }
         if (pos > 0) {
             out += "\r\n ";
             lineUsed = 1;
         }
+        const int room = kMaxHeaderLine - lineUsed - int(open.size() + close.size());
+        qsizetype take = qMax(1, room / 4) * 3;
+        if (pos + take >= utf8.size())
+            take = utf8.size() - pos;
+        else
+            take = wordBytes(utf8, pos, take);
         const QByteArray word = open + utf8.mid(pos, take).toBase64() + close;
         out += word;
         lineUsed += int(word.size());

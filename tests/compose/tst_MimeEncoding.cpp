@@ -230,10 +230,16 @@ void TestMimeEncoding::headerText_nonAscii_becomesEncodedWords()
 
 void TestMimeEncoding::headerText_longNonAscii_foldsWordsWithinLimits()
 {
-    const QString subject = QString::fromUtf8("Ünïcödé wörds ").repeated(12);
+    const QString subject = QString::fromUtf8("Ünïcödé wörds ").repeated(12)
+                            + QString::fromUtf8("ü€").repeated(30);
     const QByteArray encoded = "Subject: " + encodeHeaderText(subject, 9);
     QString decoded;
-    for (const QByteArray& line : encoded.split('\n')) {
+    const QList<QByteArray> lines = encoded.split('\n');
+    QVERIFY(lines.size() > 3);
+    for (const QByteArray& line : lines) {
+        // Readers that join the words before decoding need unpadded words.
+        if (&line != &lines.last())
+            QVERIFY2(!line.contains("=?="), line.constData());
         QVERIFY2(line.size() <= 77, line.constData()); // 76 and the CR
         const QByteArray text = line.trimmed();
         const qsizetype open = text.indexOf("=?utf-8?B?");
