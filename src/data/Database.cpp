@@ -423,6 +423,8 @@ void Connection::open(const QString& folder)
         run("PRAGMA auto_vacuum = INCREMENTAL");
         run("PRAGMA journal_mode = WAL");
         run("PRAGMA synchronous = NORMAL");
+        // Fewer, larger checkpoints: each one waits for the disk.
+        run("PRAGMA wal_autocheckpoint = 8192");
         run("PRAGMA temp_store = MEMORY");
         run("PRAGMA cache_size = -65536");
         run("PRAGMA recursive_triggers = OFF");

@@ -178,6 +178,10 @@ QStringList createTableStatements(const TableDef& t, const QString& schema)
                .arg(sch, q(t.name), cols.join(QStringLiteral(", ")));
 
     for (const IndexDef& i : t.indexes) {
+        // A descending ordering is the ascending index read backwards; a second
+        // copy of it would only double the work of every insert.
+        if (i.descending)
+            continue;
         out << QStringLiteral("CREATE %1INDEX IF NOT EXISTS %2%3 ON %4 (%5%6)")
                    .arg(i.unique ? QStringLiteral("UNIQUE ") : QString(), sch,
                         q(t.name + QLatin1Char('_') + i.name), q(t.name), q(i.field),
