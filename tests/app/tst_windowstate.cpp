@@ -1,3 +1,4 @@
+#include "AppTestFiles.h"
 #include "app/IniFile.h"
 #include "app/WindowState.h"
 #include "core/TextFile.h"
@@ -11,25 +12,12 @@
 #include <csignal>
 
 using namespace bv::app;
+using bv::test::contents;
+using bv::test::writeFile;
 
 Q_DECLARE_METATYPE(QList<bv::app::ControlValue>)
 
 namespace {
-
-QByteArray readAll(const QString& path)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    return f.readAll();
-}
-
-void writeBytes(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    QCOMPARE(f.write(bytes), bytes.size());
-}
 
 // The main window's persisted controls, in its order, with empty values.
 QList<ControlValue> windowControls()
@@ -215,7 +203,7 @@ void TestWindowState::layout()
     bv::test::TempProgramFolder home;
     const QString path = home.file("BrevicastSettings.ini");
     QVERIFY(saveWindowState(path, controls));
-    QCOMPARE(readAll(path), bv::joinCrLf(lines));
+    QCOMPARE(contents(path), bv::joinCrLf(lines));
 }
 
 void TestWindowState::roundTrip_data()
@@ -334,7 +322,7 @@ void TestWindowState::badInput()
 
     bv::test::TempProgramFolder home;
     const QString path = home.file("BrevicastSettings.ini");
-    writeBytes(path, file);
+    writeFile(path, file);
     QList<ControlValue> controls = readBack(path, home.path());
     QCOMPARE(named(controls, "txtDomain").text, domain);
     QCOMPARE(named(controls, "memTextMessage").lines, body);
@@ -383,7 +371,7 @@ void TestWindowState::relativeFileNames_liveInProgramFolder()
 {
     bv::test::TempProgramFolder home;
     const QString path = home.file("BrevicastSettings.ini");
-    writeBytes(path, "[Defaults]\r\nopnTextMessage=body.txt\r\nopnImage=/srv/pics/logo.gif\r\n"
+    writeFile(path, "[Defaults]\r\nopnTextMessage=body.txt\r\nopnImage=/srv/pics/logo.gif\r\n"
                      "cbRecipientEmailFormat=custom\r\ncbCurrentList=Gone\r\n");
     QList<ControlValue> controls = readBack(path, home.path());
     QCOMPARE(named(controls, "opnTextMessage").text, home.file("body.txt"));
@@ -404,7 +392,7 @@ void TestWindowState::failedWrite_keepsPreviousFile()
     QList<ControlValue> controls = windowControls();
     named(controls, "txtDomain").text = "first.org";
     QVERIFY(saveWindowState(path, controls));
-    const QByteArray before = readAll(path);
+    const QByteArray before = contents(path);
 
     // A file-size limit makes the write fail part way, as a full disk would.
     rlimit old{};
@@ -421,7 +409,7 @@ void TestWindowState::failedWrite_keepsPreviousFile()
 
     QVERIFY(!saved);
     QCOMPARE(error, "Unable to write to " + path);
-    QCOMPARE(readAll(path), before);
+    QCOMPARE(contents(path), before);
     QCOMPARE(QDir(home.path()).entryList(QDir::Files), QStringList{"BrevicastSettings.ini"});
 }
 

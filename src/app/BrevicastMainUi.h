@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QGroupBox>
+#include <QList>
+
+class QAbstractButton;
+class QAction;
+class QButtonGroup;
+class QRadioButton;
+
+namespace bv::app {
+
+// A captioned group of exclusive choices addressed by position, -1 for none.
+class TRadioGroup : public QGroupBox
+{
+    Q_OBJECT
+public:
+    TRadioGroup(const QString& caption, const QStringList& items, QWidget* parent = nullptr);
+
+    int itemIndex() const;
+    void setItemIndex(int index);
+    QRadioButton* button(int index) const { return m_buttons.value(index); }
+    int count() const { return int(m_buttons.size()); }
+
+signals:
+    void itemIndexChanged(int index);
+
+private:
+    QButtonGroup* m_group;
+    QList<QRadioButton*> m_buttons;
+};
+
+// A button that runs an action under a caption of its own, and follows the
+// action's enabled state.
+void bindToAction(QAbstractButton* button, QAction* action);
+
+} // namespace bv::app

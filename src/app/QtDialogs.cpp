@@ -1,0 +1,167 @@
+#include "app/QtDialogs.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QDialog>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRegularExpression>
+
+namespace bv::app {
+
+namespace {
+
+QString caption()
+{
+    return QString::fromLatin1(kProgramCaption);
+}
+
+QMessageBox::Icon iconFor(Severity severity)
+{
+    switch (severity) {
+    case Severity::Warning:
+        return QMessageBox::Warning;
+    case Severity::Error:
+        return QMessageBox::Critical;
+    case Severity::Information:
+        break;
+    }
+    return QMessageBox::Information;
+}
+
+} // namespace
+
+QString caseInsensitiveMask(const QString& mask)
+{
+    QString out;
+    out.reserve(mask.size() * 4);
+    for (const QChar c : mask) {
+        const QChar lower = c.toLower();
+        const QChar upper = c.toUpper();
+        if (lower != upper)
+            out += QLatin1Char('[') + lower + upper + QLatin1Char(']');
+        else
+            out += c;
+    }
+    return out;
+}
+
+QStringList qtNameFilters(const QString& filter)
+{
+    static const QRegularExpression separators(QStringLiteral("[;,\\s]+"));
+    QStringList out;
+    const QStringList parts = filter.split(QLatin1Char('|'));
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        const QString description = parts.at(i).trimmed();
+        QStringList masks;
+        for (const QString& mask : parts.at(i + 1).split(separators, Qt::SkipEmptyParts))
+            masks << (mask == QLatin1String("*.*") ? QStringLiteral("*") : caseInsensitiveMask(mask));
+        if (masks.isEmpty())
+            masks << QStringLiteral("*");
+        masks.removeDuplicates();
+        out << description + QStringLiteral(" (") + masks.join(QLatin1Char(' ')) + QLatin1Char(')');
+    }
+    return out;
+}
+
+void QtDialogs::message(const QString& text, Severity severity)
+{
+    QMessageBox box(iconFor(severity), caption(), text, QMessageBox::Ok, QApplication::activeWindow());
+    box.exec();
+}
+
+Answer QtDialogs::ask(const QString& text, Buttons buttons)
+{
+    QMessageBox::StandardButtons set;
+    QMessageBox::StandardButton escape = QMessageBox::No;
+    switch (buttons) {
+    case Buttons::Ok:
+        set = QMessageBox::Ok;
+        escape = QMessageBox::Ok;
+        break;
+    case Buttons::OkCancel:
+        set = QMessageBox::Ok | QMessageBox::Cancel;
+        escape = QMessageBox::Cancel;
+        break;
+    case Buttons::YesNo:
+        set = QMessageBox::Yes | QMessageBox::No;
+        break;
+    case Buttons::YesNoCancel:
+        set = QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;
+        escape = QMessageBox::Cancel;
+        break;
+    }
+    QMessageBox box(QMessageBox::Question, caption(), text, set, QApplication::activeWindow());
+    box.setEscapeButton(escape);
+    switch (box.exec()) {
+    case QMessageBox::Ok:
+        return Answer::Ok;
+    case QMessageBox::Yes:
+        return Answer::Yes;
+    case QMessageBox::No:
+        return Answer::No;
+    default:
+        return buttons == Buttons::YesNo ? Answer::No : Answer::Cancel;
+    }
+}
+
+Answer QtDialogs::askSwitchable(const QString& text, bool& dontAskAgain)
+{
+    QMessageBox box(QMessageBox::Question, caption(), text, QMessageBox::NoButton, QApplication::activeWindow());
+    QPushButton* yes = box.addButton(QStringLiteral("&Yes"), QMessageBox::YesRole);
+    QPushButton* no = box.addButton(QStringLiteral("&No"), QMessageBox::NoRole);
+    box.setDefaultButton(yes);
+    box.setEscapeButton(no);
+    auto* check = new QCheckBox(QStringLiteral("Don't ask me this question again."), &box);
+    box.setCheckBox(check);
+    box.exec();
+    dontAskAgain = check->isChecked();
+    return box.clickedButton() == yes ? Answer::Yes : Answer::No;
+}
+
+QString QtDialogs::runFileDialog(const FileRequest& request, bool save)
+{
+    QFileDialog dialog(QApplication::activeWindow(), request.title, request.initialDir);
+    dialog.setNameFilters(qtNameFilters(request.filter));
+    dialog.setOption(QFileDialog::HideNameFilterDetails);
+    dialog.setDefaultSuffix(request.defaultExt);
+    if (save) {
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setOption(QFileDialog::DontConfirmOverwrite);
+    } else {
+        dialog.setFileMode(QFileDialog::ExistingFile);
+    }
+    if (!request.fileName.isEmpty())
+        dialog.selectFile(request.fileName);
+    if (dialog.exec() != QDialog::Accepted)
+        return {};
+    return dialog.selectedFiles().value(0);
+}
+
+QString QtDialogs::openFile(const FileRequest& request)
+{
+    return runFileDialog(request, false);
+}
+
+QString QtDialogs::saveFile(const FileRequest& request)
+{
+    return runFileDialog(request, true);
+}
+
+QString QtDialogs::chooseFolder(const QString& title, const QString& startFolder)
+{
+    return QFileDialog::getExistingDirectory(QApplication::activeWindow(), title, startFolder);
+}
+
+int QtDialogs::execModal(QDialog& dialog)
+{
+    return dialog.exec();
+}
+
+void QtDialogs::showError(const QString& text)
+{
+    message(text, Severity::Error);
+}
+
+} // namespace bv::app
