@@ -15,6 +15,7 @@
 #include "data/GetListName.h"
 #include "data/ListManager.h"
 #include "data/TableView.h"
+#include "returned/SenderAccounts.h"
 
 #include <QAction>
 #include <QApplication>
@@ -179,8 +180,7 @@ void TfrmBrevicastMain::afterFirstShow()
     loadListNames();
     runStartupMaintenance();
     loadSubjects();
-    // Sender names come with the account manager; the picker starts empty.
-    cbFromEmail->clear();
+    loadSenderNames();
 
     const QString messageFile = m_messageFileArgument.trimmed();
     const QString settings = m_services.programFolder + settingsFileName();
@@ -228,6 +228,17 @@ void TfrmBrevicastMain::loadListNames()
     }
     cbCurrentList->addItems(names);
     cbCurrentList->setCurrentIndex(-1);
+}
+
+void TfrmBrevicastMain::loadSenderNames()
+{
+    cbFromEmail->clear();
+    try {
+        cbFromEmail->addItems(returned::LoadSenderNames(m_services.programFolder));
+    } catch (const returned::AccountsError& e) {
+        m_services.dialogs.showError(e.message());
+    }
+    cbFromEmail->setCurrentIndex(-1);
 }
 
 void TfrmBrevicastMain::refreshListCount()

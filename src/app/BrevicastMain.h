@@ -99,6 +99,8 @@ public:
     void refreshInsertCommands();
     // Refills cbCurrentList from the list registry; nothing is chosen.
     void loadListNames();
+    // Refills cbFromEmail with the sender account names; nothing is chosen.
+    void loadSenderNames();
 
     // The record views the start-up maintenance ran on, kept for the recipient
     // list window.

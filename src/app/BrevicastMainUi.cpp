@@ -23,6 +23,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSplitter>
 #include <QTabWidget>
 #include <QTextBrowser>
 #include <QToolBar>
@@ -45,6 +46,11 @@ TRadioGroup::TRadioGroup(const QString& caption, const QStringList& items, QWidg
         if (on)
             emit itemIndexChanged(id);
     });
+}
+
+void TRadioGroup::addTrailingWidget(QWidget* widget)
+{
+    layout()->addWidget(widget);
 }
 
 int TRadioGroup::itemIndex() const
@@ -448,8 +454,9 @@ QWidget* TfrmBrevicastMain::createSetup()
     rgSendTo = named(new TRadioGroup(QStringLiteral("Send To"),
                                      {QStringLiteral("Send All"), QStringLiteral("Skip The First")}, pnlSendTo),
                      "rgSendTo");
-    txtSkipTheFirst = named(new QLineEdit(pnlSendTo), "txtSkipTheFirst", QStringLiteral("Skip The First"));
+    txtSkipTheFirst = named(new QLineEdit(rgSendTo), "txtSkipTheFirst", QStringLiteral("Skip The First"));
     txtSkipTheFirst->setMaximumWidth(80);
+    rgSendTo->addTrailingWidget(txtSkipTheFirst);
     cbCurrentList = named(new QComboBox(pnlSendTo), "cbCurrentList");
     txtSendAll = named(new QLineEdit(pnlSendTo), "txtSendAll", QStringLiteral("Recipients not excluded"));
     txtSendAll->setReadOnly(true);
@@ -457,7 +464,6 @@ QWidget* TfrmBrevicastMain::createSetup()
     txtSendAll->setToolTip(QStringLiteral("Recipients not excluded"));
     auto* sendToRow = new QHBoxLayout;
     sendToRow->addWidget(rgSendTo);
-    sendToRow->addWidget(txtSkipTheFirst, 0, Qt::AlignBottom);
     sendToRow->addStretch();
     auto* listRow = new QHBoxLayout;
     listRow->addWidget(captionFor(QStringLiteral("List To Send To:"), "lblCurrentList", cbCurrentList, pnlSendTo));
@@ -506,8 +512,16 @@ void TfrmBrevicastMain::createWidgets()
     auto* central = named(new QWidget(this), "pnlClient", QStringLiteral("Brevicast"));
     auto* layout = new QVBoxLayout(central);
     layout->setContentsMargins(4, 4, 4, 4);
-    layout->addWidget(createEditor(), 3);
-    layout->addWidget(createSetup(), 2);
+    // The user decides how much room the message gets.
+    auto* split = named(new QSplitter(Qt::Vertical, central), "splMessage", QStringLiteral("Message and set-up"));
+    split->setChildrenCollapsible(false);
+    split->addWidget(createEditor());
+    split->addWidget(createSetup());
+    split->setStretchFactor(0, 1);
+    split->setStretchFactor(1, 0);
+    split->setSizes({420, 330});
+    TABSMessage->setMinimumHeight(160);
+    layout->addWidget(split, 1);
 
     BottomToolBar = toolBar("BottomToolBar", QStringLiteral("Program"), central);
     BottomToolBar->addActions({Action7, CheckWeb, Action8});

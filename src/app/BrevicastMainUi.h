@@ -21,6 +21,8 @@ public:
     void setItemIndex(int index);
     QRadioButton* button(int index) const { return m_buttons.value(index); }
     int count() const { return int(m_buttons.size()); }
+    // Places a control of the caller's after the choices, on their line.
+    void addTrailingWidget(QWidget* widget);
 
 signals:
     void itemIndexChanged(int index);

@@ -10,6 +10,8 @@
 #include <QPointer>
 #include <QWidget>
 
+#include <stdexcept>
+
 namespace bv::app {
 
 namespace {
@@ -39,6 +41,10 @@ TOneInstance::TOneInstance(Dialogs& dialogs, const QString& guardName, QObject* 
       m_title(QGuiApplication::applicationDisplayName())
 {
     setObjectName(QStringLiteral("OneInstance1"));
+    if (owner)
+        for (const QObject* sibling : owner->children())
+            if (sibling != this && qobject_cast<const TOneInstance*>(sibling))
+                throw std::logic_error(("OneInstance component duplicated in " + owner->objectName()).toStdString());
     QString failure;
     if (askPriorInstance(&failure)) {
         m_state = State::Found;

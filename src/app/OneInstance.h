@@ -21,7 +21,8 @@ class TOneInstance : public QObject
 public:
     enum class State { Created, Found, Failed };
 
-    // guardName is normally executableGuardName().
+    // guardName is normally executableGuardName(). An owner holds one guard
+    // at most: a second throws std::logic_error.
     TOneInstance(Dialogs& dialogs, const QString& guardName, QObject* owner = nullptr);
     ~TOneInstance() override;
 

@@ -42,6 +42,7 @@ private slots:
     void settings_surviveARestart();
     void missingSettings_tickEveryBox();
     void vanishedEntries_comeBackUnchosen();
+    void senders_loadedAndChosenByName();
     void listCount_countsRecipientsNotExcluded_data();
     void listCount_countsRecipientsNotExcluded();
     void newMessage_clearsTheMessage();
@@ -167,6 +168,16 @@ void TestMainState::vanishedEntries_comeBackUnchosen()
     QCOMPARE(w.cbCurrentList->currentIndex(), -1);
     QCOMPARE(w.cbFromEmail->currentIndex(), -1);
     QCOMPARE(w.cbRecipientEmailFormat->currentText(), QString("Use Email Address for Name"));
+}
+
+void TestMainState::senders_loadedAndChosenByName()
+{
+    test::MainWindowFixture f;
+    writeFile(f.home.file("Accounts.txt"), "Sales\r\nSupport\r\nsales@x.org\r\nhelp@x.org\r\n");
+    writeFile(f.home.file("BrevicastSettings.ini"), "[Defaults]\r\ncbFromEmail=SUPPORT\r\n");
+    QVERIFY(f.start());
+    QCOMPARE(items(f.window->cbFromEmail), (QStringList{"Sales", "Support"}));
+    QCOMPARE(f.window->cbFromEmail->currentText(), QString("Support"));
 }
 
 void TestMainState::listCount_countsRecipientsNotExcluded_data()

@@ -70,6 +70,7 @@ private slots:
     void guardGone_nextCopyStartsNormally();
     void staleSocket_isTakenOver();
     void listenFailure_isReported();
+    void secondGuardOnOneOwner_isRefused();
 
     void program_secondCopyWhileGuardHeld_endsAtOnce();
     void program_copyAfterSplashClosed_startsNormally();
@@ -148,6 +149,21 @@ void TestOneInstance::listenFailure_isReported()
     QCOMPARE(dialogs.texts("error").size(), 1);
     QVERIFY2(dialogs.lastText().startsWith("Unable to create Mutex! An Exception was raised with the message : "),
              qPrintable(dialogs.lastText()));
+}
+
+void TestOneInstance::secondGuardOnOneOwner_isRefused()
+{
+    test::ScriptedDialogs dialogs;
+    QObject owner;
+    owner.setObjectName(QStringLiteral("Form_Splash"));
+    new TOneInstance(dialogs, uniqueGuardName(), &owner);
+    try {
+        new TOneInstance(dialogs, uniqueGuardName(), &owner);
+        QFAIL("a second guard was accepted");
+    } catch (const std::logic_error& e) {
+        QCOMPARE(QString::fromStdString(e.what()), QString("OneInstance component duplicated in Form_Splash"));
+    }
+    QCOMPARE(owner.findChildren<TOneInstance*>().size(), 1);
 }
 
 QString TestOneInstance::programCopy(const QString& guardName)

@@ -222,6 +222,12 @@ void TestWindowState::roundTrip_data()
         << QStringList{"cbEmailSubject=hijacked", "memHTMLSource_TextBegin=0", "memHTMLSource_TextEnd=3",
                        "memStatus_TextBegin=-1", "memTextMessage_Dummy=-1", "=", "; comment"}
         << "genuine";
+    // Without skipping the raw lines, this body would claim the next body's
+    // line numbers.
+    QTest::newRow("a body that forges the next one's header")
+        << QStringList{"[memHTMLSource]", "memHTMLSource_TextBegin=0", "memHTMLSource_TextEnd=0", "[Defaults]",
+                       "cbEmailSubject=hijacked"}
+        << "genuine";
     QTest::newRow("100000 characters") << QStringList{QString(100000, 'q'), "end"} << QString(100000, 's');
     QTest::newRow("non-ASCII") << QStringList{"Grüße, 日本語", "€"} << "Ünïcode ✓";
     QTest::newRow("value with equals and blanks") << QStringList{"a"} << "  a = b = c  ";
