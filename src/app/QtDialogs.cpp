@@ -3,6 +3,11 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDialog>
+#include <QDialogButtonBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QStyle>
+#include <QVBoxLayout>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QPushButton>
@@ -68,6 +73,8 @@ QStringList qtNameFilters(const QString& filter)
 void QtDialogs::message(const QString& text, Severity severity)
 {
     QMessageBox box(iconFor(severity), caption(), text, QMessageBox::Ok, QApplication::activeWindow());
+    // Texts carry file names and server replies, never markup.
+    box.setTextFormat(Qt::PlainText);
     box.exec();
 }
 
@@ -93,6 +100,7 @@ Answer QtDialogs::ask(const QString& text, Buttons buttons)
         break;
     }
     QMessageBox box(QMessageBox::Question, caption(), text, set, QApplication::activeWindow());
+    box.setTextFormat(Qt::PlainText);
     box.setEscapeButton(escape);
     switch (box.exec()) {
     case QMessageBox::Ok:
@@ -108,16 +116,38 @@ Answer QtDialogs::ask(const QString& text, Buttons buttons)
 
 Answer QtDialogs::askSwitchable(const QString& text, bool& dontAskAgain)
 {
-    QMessageBox box(QMessageBox::Question, caption(), text, QMessageBox::NoButton, QApplication::activeWindow());
-    QPushButton* yes = box.addButton(QStringLiteral("&Yes"), QMessageBox::YesRole);
-    QPushButton* no = box.addButton(QStringLiteral("&No"), QMessageBox::NoRole);
-    box.setDefaultButton(yes);
-    box.setEscapeButton(no);
-    auto* check = new QCheckBox(QStringLiteral("Don't ask me this question again."), &box);
-    box.setCheckBox(check);
-    box.exec();
+    // A dialog of its own rather than a message box: the texts break their
+    // lines themselves and must not be wrapped a second time.
+    QDialog dialog(QApplication::activeWindow());
+    dialog.setWindowTitle(caption());
+    auto* icon = new QLabel(&dialog);
+    const int side = dialog.style()->pixelMetric(QStyle::PM_MessageBoxIconSize, nullptr, &dialog);
+    icon->setPixmap(dialog.style()->standardIcon(QStyle::SP_MessageBoxQuestion, nullptr, &dialog).pixmap(side, side));
+    auto* label = new QLabel(text, &dialog);
+    label->setTextFormat(Qt::PlainText);
+    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    auto* check = new QCheckBox(QStringLiteral("Don't ask me this question again."), &dialog);
+    auto* buttons = new QDialogButtonBox(&dialog);
+    QPushButton* yes = buttons->addButton(QStringLiteral("&Yes"), QDialogButtonBox::YesRole);
+    buttons->addButton(QStringLiteral("&No"), QDialogButtonBox::NoRole);
+    yes->setDefault(true);
+    QObject::connect(buttons, &QDialogButtonBox::clicked, &dialog,
+                     [&](QAbstractButton* b) { dialog.done(b == yes ? QDialog::Accepted : QDialog::Rejected); });
+
+    auto* row = new QHBoxLayout;
+    row->addWidget(icon, 0, Qt::AlignTop);
+    row->addSpacing(8);
+    row->addWidget(label, 1);
+    auto* layout = new QVBoxLayout(&dialog);
+    layout->addLayout(row);
+    layout->addSpacing(6);
+    layout->addWidget(check);
+    layout->addWidget(buttons);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+
+    const bool answeredYes = dialog.exec() == QDialog::Accepted;
     dontAskAgain = check->isChecked();
-    return box.clickedButton() == yes ? Answer::Yes : Answer::No;
+    return answeredYes ? Answer::Yes : Answer::No;
 }
 
 QString QtDialogs::runFileDialog(const FileRequest& request, bool save)
