@@ -11,44 +11,16 @@ namespace bv::compose {
 
 namespace {
 
-// The text's lines, each ended by CR LF, as UTF-8: what splitting into lines
-// and joining them again gives, without building the list.
-QByteArray crLfLines(const QString& text)
-{
-    const QByteArray utf8 = text.toUtf8();
-    QByteArray out;
-    out.reserve(utf8.size() + utf8.size() / 32 + 2);
-    const char* p = utf8.constData();
-    const char* end = p + utf8.size();
-    const char* run = p;
-    while (p < end) {
-        if (*p == '\r' || *p == '\n') {
-            out.append(run, p - run);
-            out.append("\r\n", 2);
-            if (*p == '\r' && p + 1 < end && p[1] == '\n')
-                ++p;
-            run = ++p;
-        } else {
-            ++p;
-        }
-    }
-    if (run < end) {
-        out.append(run, end - run);
-        out.append("\r\n", 2);
-    }
-    return out;
-}
-
 void addTextPart(TIpMimeEntity& container, const QString& subtype, const QString& merged)
 {
     TIpMimeEntity& part = container.addPart();
     part.setContentType(QStringLiteral("text"));
     part.setContentSubtype(subtype);
     part.setContentTransferEncoding(emQuoted);
-    const QByteArray lines = crLfLines(merged);
-    if (!isAscii(lines))
+    const QByteArray utf8 = merged.toUtf8();
+    if (!isAscii(utf8))
         part.setCharset(QStringLiteral("utf-8"));
-    part.encodeContent(lines);
+    part.encodeTextContent(utf8);
 }
 
 void addImagePart(TIpMailMessage& message, const QString& path, const QString& contentId)

@@ -3,6 +3,7 @@
 #include "MimeEncoding.h"
 
 #include <QBuffer>
+#include <algorithm>
 #include <QDir>
 #include <QSaveFile>
 #include <QTemporaryFile>
@@ -15,6 +16,19 @@ TIpMailMessage::~TIpMailMessage() = default;
 
 void TIpMailMessage::Clear()
 {
+    // Enough for the bodies of a message with a handful of images; a large
+    // body's memory is given back.
+    constexpr size_t kMaxSpare = 16;
+    constexpr qsizetype kMaxSpareSize = 1 << 20;
+    m_spareBuffers.clear();
+    releaseBuffers([this](QByteArray buffer) {
+        if (buffer.capacity() > 0 && buffer.capacity() <= kMaxSpareSize
+            && m_spareBuffers.size() < kMaxSpare)
+            m_spareBuffers.push_back(std::move(buffer));
+    });
+    // Parts come back in the order they are made, so each one gets the
+    // buffer of the same part of the previous message.
+    std::reverse(m_spareBuffers.begin(), m_spareBuffers.end());
     clearEntity();
     m_from.clear();
     m_mailTo.clear();
@@ -241,13 +255,28 @@ qint64 TIpMailMessage::bodiesSize() const
     return total;
 }
 
+QByteArray TIpMailMessage::takeSpareBuffer()
+{
+    if (m_spareBuffers.empty())
+        return QByteArray();
+    QByteArray buffer = std::move(m_spareBuffers.back());
+    m_spareBuffers.pop_back();
+    return buffer;
+}
+
 QByteArray TIpMailMessage::Encode() const
 {
     QByteArray out;
+    Encode(out);
+    return out;
+}
+
+void TIpMailMessage::Encode(QByteArray& out) const
+{
+    out.resize(0);
     out.reserve(qsizetype(bodiesSize()) + 2048 + 200 * partCount());
     MemorySink sink(out);
     write(sink);
-    return out;
 }
 
 void TIpMailMessage::Encode(QIODevice& out) const

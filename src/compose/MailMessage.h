@@ -48,6 +48,8 @@ public:
 
     // The whole message text: header block, empty line, MIME tree.
     QByteArray Encode() const;
+    // The same in out, reusing its memory.
+    void Encode(QByteArray& out) const;
     // The same written to out. Throws MessageError when writing fails.
     void Encode(QIODevice& out) const;
     // The message text ready for reading from its start: in memory, or in a
@@ -59,6 +61,11 @@ public:
 
     // Bytes of all bodies in the tree.
     qint64 bodiesSize() const;
+
+    // Memory of earlier bodies, so that composing one message after another
+    // does not return large blocks to the system and fault them in again.
+    QByteArray takeSpareBuffer();
+    QByteArray& readBuffer() { return m_readBuffer; }
 
 private:
     template <typename Sink> void write(Sink& sink) const;
@@ -72,6 +79,8 @@ private:
     QString m_subject;
     QStringList m_userFields;
     CodingProgress m_onCodingProgress;
+    std::vector<QByteArray> m_spareBuffers;
+    QByteArray m_readBuffer;
 };
 
 } // namespace bv::compose

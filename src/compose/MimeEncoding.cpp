@@ -1,5 +1,6 @@
 #include "MimeEncoding.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -33,105 +34,204 @@ constexpr std::array<unsigned char, 256> kQpClass = makeQpClasses();
 constexpr char kHex[] = "0123456789ABCDEF";
 constexpr char kB64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
+// Two output characters for every 12 input bits.
+struct Base64Pairs
+{
+    char pair[4096][2];
+    constexpr Base64Pairs() : pair()
+    {
+        for (int v = 0; v < 4096; ++v) {
+            pair[v][0] = kB64[v >> 6];
+            pair[v][1] = kB64[v & 63];
+        }
+    }
+};
+constexpr Base64Pairs kB64Pairs;
+
 } // namespace
+
+void QuotedPrintableEncoder::reserveRoom(qsizetype room)
+{
+    if (m_out.size() - m_end < room)
+        m_out.resize(m_end + qMax(room, (m_end >> 1) + 256));
+}
+
+void QuotedPrintableEncoder::resume(qsizetype room)
+{
+    m_end = m_out.size();
+    reserveRoom(room + m_heldLen);
+    m_lineStart = m_end;
+    m_wordStart = m_end + m_heldWord;
+    std::memcpy(m_out.data() + m_end, m_held, size_t(m_heldLen));
+    m_end += m_heldLen;
+    m_heldLen = m_heldWord = 0;
+}
+
+void QuotedPrintableEncoder::suspend()
+{
+    m_heldLen = int(m_end - m_lineStart);
+    m_heldWord = int(m_wordStart - m_lineStart);
+    std::memcpy(m_held, m_out.constData() + m_lineStart, size_t(m_heldLen));
+    m_out.resize(m_lineStart);
+}
+
+// Moves the text from at on by three to make room for "=" CR LF before it.
+void QuotedPrintableEncoder::softBreakBefore(qsizetype at)
+{
+    char* base = m_out.data();
+    std::memmove(base + at + 3, base + at, size_t(m_end - at));
+    base[at] = '=';
+    base[at + 1] = '\r';
+    base[at + 2] = '\n';
+    m_end += 3;
+    m_wordStart += 3;
+    m_lineStart = at + 3;
+}
+
+// The word alone has reached the line's limit: it gets a line of its own.
+void QuotedPrintableEncoder::cutWord()
+{
+    if (m_wordStart > m_lineStart)
+        softBreakBefore(m_wordStart);
+    char* p = m_out.data() + m_end;
+    p[0] = '=';
+    p[1] = '\r';
+    p[2] = '\n';
+    m_end += 3;
+    m_lineStart = m_wordStart = m_end;
+}
+
+// A word is complete: it stays on the line if the line can hold it.
+inline void QuotedPrintableEncoder::endWord()
+{
+    if (m_end - m_lineStart > kMaxQpLine && m_wordStart > m_lineStart)
+        softBreakBefore(m_wordStart);
+    m_wordStart = m_end;
+}
+
+void QuotedPrintableEncoder::hardBreak()
+{
+    endWord();
+    char* base = m_out.data();
+    // A blank at the end of a line would be lost in transport.
+    if (m_end > m_lineStart && (base[m_end - 1] == ' ' || base[m_end - 1] == '\t')) {
+        const bool space = base[m_end - 1] == ' ';
+        base[m_end - 1] = '=';
+        base[m_end] = space ? '2' : '0';
+        base[m_end + 1] = space ? '0' : '9';
+        m_end += 2;
+    }
+    base[m_end] = '\r';
+    base[m_end + 1] = '\n';
+    m_end += 2;
+    m_lineStart = m_wordStart = m_end;
+}
+
+void QuotedPrintableEncoder::escape(unsigned char c)
+{
+    if (m_end - m_wordStart + 3 > kMaxQpLine)
+        cutWord();
+    char* p = m_out.data() + m_end;
+    p[0] = '=';
+    p[1] = kHex[c >> 4];
+    p[2] = kHex[c & 15];
+    m_end += 3;
+}
 
 void QuotedPrintableEncoder::feed(const char* data, qsizetype size)
 {
-    m_out.reserve(m_out.size() + size + size / 8 + 64);
-    for (qsizetype i = 0; i < size; ++i) {
-        const auto c = static_cast<unsigned char>(data[i]);
+    // One input byte writes at most 18 bytes, breaks included.
+    constexpr qsizetype kRoomPerByte = 24;
+    resume(size + size / 4 + 4 * kRoomPerByte);
+    qsizetype i = 0;
+    while (i < size) {
+        if (!m_pendingCr) {
+            // Most text is runs of bytes written as they are, a blank ending
+            // each word.
+            const qsizetype safeEnd = m_out.size() - kRoomPerByte;
+            // Locals, since the stores through base could alias the members.
+            char* base = m_out.data();
+            qsizetype end = m_end;
+            qsizetype wordStart = m_wordStart;
+            while (i < size && end < safeEnd) {
+                const auto c = static_cast<unsigned char>(data[i]);
+                const unsigned char cls = kQpClass[c];
+                if (cls > Blank || end - wordStart >= kMaxQpLine)
+                    break;
+                base[end++] = char(c);
+                ++i;
+                if (cls == Blank) {
+                    m_end = end;
+                    m_wordStart = wordStart;
+                    endWord();
+                    end = m_end;
+                    wordStart = m_wordStart;
+                }
+            }
+            m_end = end;
+            m_wordStart = wordStart;
+            if (i == size)
+                break;
+        }
+        if (m_out.size() - m_end < kRoomPerByte)
+            reserveRoom(kRoomPerByte + (size - i) / 4);
+        const auto c = static_cast<unsigned char>(data[i++]);
         if (m_pendingCr) {
             m_pendingCr = false;
             if (c == '\n') {
                 hardBreak();
                 continue;
             }
-            addRep("=0D", 3, false);
+            if (m_textLines)
+                hardBreak();
+            else
+                escape('\r');
         }
         switch (kQpClass[c]) {
-        case Literal:
-            if (m_wordLen < kMaxQpLine) {
-                m_word[m_wordLen++] = char(c);
-                break;
-            }
-            addRep(data + i, 1, false);
-            break;
-        case Blank:
-            addRep(data + i, 1, true);
-            break;
         case Cr:
             m_pendingCr = true;
             break;
         case Lf:
-            addRep("=0A", 3, false);
+            if (m_textLines)
+                hardBreak();
+            else
+                escape(c);
             break;
-        default: {
-            const char rep[3] = {'=', kHex[c >> 4], kHex[c & 15]};
-            addRep(rep, 3, false);
-        }
+        case Escape:
+            escape(c);
+            break;
+        default:
+            if (m_end - m_wordStart + 1 > kMaxQpLine)
+                cutWord();
+            m_out.data()[m_end++] = char(c);
+            if (c == ' ' || c == '\t')
+                endWord();
         }
     }
+    suspend();
 }
 
 void QuotedPrintableEncoder::finish()
 {
+    resume(32);
     if (m_pendingCr) {
         m_pendingCr = false;
-        addRep("=0D", 3, false);
+        if (m_textLines)
+            hardBreak();
+        else
+            escape('\r');
     }
-    flushWord();
-    if (m_lineLen > 0) {
-        m_out.append("=\r\n", 3);
-        m_lineLen = 0;
-        m_lineEndsBlank = false;
+    endWord();
+    if (m_end > m_lineStart) {
+        if (m_textLines) {
+            hardBreak();
+        } else {
+            std::memcpy(m_out.data() + m_end, "=\r\n", 3);
+            m_end += 3;
+        }
     }
-}
-
-void QuotedPrintableEncoder::addRep(const char* rep, int len, bool blank)
-{
-    if (m_wordLen + len > kMaxQpLine) {
-        // A word that alone fills a line is cut here, on its own line.
-        if (m_lineLen > 0)
-            m_out.append("=\r\n", 3);
-        m_out.append(m_word, m_wordLen);
-        m_out.append("=\r\n", 3);
-        m_wordLen = 0;
-        m_lineLen = 0;
-        m_lineEndsBlank = false;
-    }
-    std::memcpy(m_word + m_wordLen, rep, size_t(len));
-    m_wordLen += len;
-    if (blank)
-        flushWord();
-}
-
-void QuotedPrintableEncoder::flushWord()
-{
-    if (m_wordLen == 0)
-        return;
-    if (m_lineLen + m_wordLen > kMaxQpLine) {
-        m_out.append("=\r\n", 3);
-        m_lineLen = 0;
-    }
-    m_out.append(m_word, m_wordLen);
-    m_lineLen += m_wordLen;
-    const char last = m_word[m_wordLen - 1];
-    m_lineEndsBlank = last == ' ' || last == '\t';
-    m_wordLen = 0;
-}
-
-void QuotedPrintableEncoder::hardBreak()
-{
-    flushWord();
-    // A blank at the end of a line would be lost in transport.
-    if (m_lineLen > 0 && m_lineEndsBlank) {
-        const char last = m_out.back();
-        m_out.chop(1);
-        m_out.append(last == ' ' ? "=20" : "=09", 3);
-    }
-    m_out.append("\r\n", 2);
-    m_lineLen = 0;
-    m_lineEndsBlank = false;
+    m_out.resize(m_end);
+    m_lineStart = m_wordStart = m_end;
 }
 
 qsizetype Base64LineEncoder::encodedSize(qint64 size)
@@ -175,10 +275,8 @@ void Base64LineEncoder::encodeLines(const unsigned char* in, qsizetype lines)
     for (qsizetype l = 0; l < lines; ++l) {
         for (int g = 0; g < 19; ++g, in += 3) {
             const unsigned v = (unsigned(in[0]) << 16) | (unsigned(in[1]) << 8) | in[2];
-            p[0] = kB64[v >> 18];
-            p[1] = kB64[(v >> 12) & 63];
-            p[2] = kB64[(v >> 6) & 63];
-            p[3] = kB64[v & 63];
+            std::memcpy(p, kB64Pairs.pair[v >> 12], 2);
+            std::memcpy(p + 2, kB64Pairs.pair[v & 0xFFF], 2);
             p += 4;
         }
         p[0] = '\r';
@@ -215,10 +313,10 @@ void Base64LineEncoder::finish()
     m_carryLen = 0;
 }
 
-QByteArray quotedPrintable(QByteArrayView data)
+QByteArray quotedPrintable(QByteArrayView data, QuotedPrintableEncoder::Input input)
 {
     QByteArray out;
-    QuotedPrintableEncoder enc(out);
+    QuotedPrintableEncoder enc(out, input);
     enc.feed(data);
     enc.finish();
     return out;

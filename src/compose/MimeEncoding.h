@@ -9,28 +9,45 @@ namespace bv::compose {
 // Quoted-printable (RFC 2045) as the program writes it: words end after a blank,
 // a line is ended before the word that would take it past 74 characters, a
 // word longer than that is cut, "=XX" is never split, and every line the
-// encoder ends itself carries a soft break. CR LF is a hard break; a CR or LF
-// on its own is data and is encoded. Input may be fed in pieces.
+// encoder ends itself carries a soft break. CR LF is a hard break. Input may be
+// fed in pieces.
 class QuotedPrintableEncoder
 {
 public:
-    explicit QuotedPrintableEncoder(QByteArray& out) : m_out(out) {}
+    enum Input {
+        Data,     // a CR or LF on its own is data and is encoded
+        TextLines // CR, LF and CR LF all end a line, and so does the end
+    };
+    explicit QuotedPrintableEncoder(QByteArray& out, Input input = Data)
+        : m_out(out), m_textLines(input == TextLines)
+    {
+    }
     void feed(const char* data, qsizetype size);
     void feed(QByteArrayView data) { feed(data.data(), data.size()); }
-    // Ends the last line. A last line without CR LF gets a soft break, so the
-    // decoded data ends exactly where the input did.
+    // Ends the last line. For data, a last line without CR LF gets a soft
+    // break, so the decoded data ends exactly where the input did.
     void finish();
 
 private:
-    void addRep(const char* rep, int len, bool blank);
-    void flushWord();
+    // Output is written in place. Between calls the open line is held back,
+    // so the caller may take the finished lines out of the buffer.
+    void resume(qsizetype room);
+    void suspend();
+    void reserveRoom(qsizetype room);
+    void softBreakBefore(qsizetype at);
+    void escape(unsigned char c);
+    void cutWord();
+    void endWord();
     void hardBreak();
 
     QByteArray& m_out;
-    char m_word[80];
-    int m_wordLen = 0;
-    int m_lineLen = 0;
-    bool m_lineEndsBlank = false;
+    qsizetype m_end = 0;
+    qsizetype m_lineStart = 0;
+    qsizetype m_wordStart = 0;
+    char m_held[160]; // a line of 74 and an open word of 74
+    int m_heldLen = 0;
+    int m_heldWord = 0; // where the open word begins in m_held
+    bool m_textLines;
     bool m_pendingCr = false;
 };
 
@@ -54,7 +71,8 @@ private:
     int m_carryLen = 0;
 };
 
-QByteArray quotedPrintable(QByteArrayView data);
+QByteArray quotedPrintable(QByteArrayView data,
+                           QuotedPrintableEncoder::Input input = QuotedPrintableEncoder::Data);
 QByteArray base64Lines(QByteArrayView data);
 
 // value in double quotes, any quote or backslash in it escaped.

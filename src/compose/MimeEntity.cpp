@@ -126,6 +126,21 @@ void MimeBody::append(QByteArrayView bytes)
     m_last = bytes.back();
 }
 
+QByteArray MimeBody::release()
+{
+    QByteArray buffer = m_file ? QByteArray() : std::exchange(m_bytes, QByteArray());
+    clear();
+    buffer.resize(0);
+    return buffer;
+}
+
+void MimeBody::adopt(QByteArray buffer)
+{
+    clear();
+    buffer.resize(0);
+    m_bytes = std::move(buffer);
+}
+
 QByteArray MimeBody::toByteArray() const
 {
     if (!m_file)
@@ -172,7 +187,7 @@ public:
 class QpContent : public ContentEncoder
 {
 public:
-    explicit QpContent(QByteArray& out) : m_enc(out) {}
+    QpContent(QByteArray& out, QuotedPrintableEncoder::Input input) : m_enc(out, input) {}
     void feed(const char* data, qsizetype size) override { m_enc.feed(data, size); }
     void finish() override { m_enc.finish(); }
 
@@ -273,6 +288,7 @@ TIpMimeEntity& TIpMimeEntity::addPart()
     if (m_boundary.isEmpty())
         m_boundary = makeBoundary(m_message->clock());
     m_parts.push_back(std::unique_ptr<TIpMimeEntity>(new TIpMimeEntity(m_message, this)));
+    m_parts.back()->m_body.adopt(m_message->takeSpareBuffer());
     return *m_parts.back();
 }
 
@@ -309,7 +325,7 @@ namespace {
 // tenth of the way when someone listens.
 template <typename Read>
 void encodeStream(TIpMailMessage* message, MimeBody& body, TIpMimeEncodingMethod method,
-                  qint64 size, Read&& read)
+                  QuotedPrintableEncoder::Input input, qint64 size, Read&& read)
 {
     if (method == emBinHex || method == emUUEncode)
         throw MessageError(QStringLiteral("Unsupported content transfer encoding: ")
@@ -321,7 +337,7 @@ void encodeStream(TIpMailMessage* message, MimeBody& body, TIpMimeEncodingMethod
     QByteArray& out = body.isStaged() ? chunk : body.buffer();
     std::unique_ptr<ContentEncoder> enc;
     if (method == emQuoted) {
-        enc = std::make_unique<QpContent>(out);
+        enc = std::make_unique<QpContent>(out, input);
     } else if (method == emBase64) {
         if (!body.isStaged())
             out.reserve(out.size() + Base64LineEncoder::encodedSize(size));
@@ -363,8 +379,19 @@ void encodeStream(TIpMailMessage* message, MimeBody& body, TIpMimeEncodingMethod
 
 void TIpMimeEntity::encodeContent(QByteArrayView data)
 {
+    encodeBytes(data, QuotedPrintableEncoder::Data);
+}
+
+void TIpMimeEntity::encodeTextContent(QByteArrayView text)
+{
+    encodeBytes(text, QuotedPrintableEncoder::TextLines);
+}
+
+void TIpMimeEntity::encodeBytes(QByteArrayView data, int input)
+{
     qsizetype pos = 0;
-    encodeStream(m_message, m_body, m_encoding, data.size(), [&](qint64 n) {
+    encodeStream(m_message, m_body, m_encoding, QuotedPrintableEncoder::Input(input), data.size(),
+                 [&](qint64 n) {
         const QByteArrayView piece = data.sliced(pos, qsizetype(n));
         pos += piece.size();
         return piece;
@@ -373,8 +400,8 @@ void TIpMimeEntity::encodeContent(QByteArrayView data)
 
 void TIpMimeEntity::encodeContentFrom(QIODevice& in, qint64 size, const QString& sourceName)
 {
-    QByteArray block;
-    encodeStream(m_message, m_body, m_encoding, size, [&](qint64 n) {
+    QByteArray& block = m_message->readBuffer();
+    encodeStream(m_message, m_body, m_encoding, QuotedPrintableEncoder::Data, size, [&](qint64 n) {
         block.resize(qsizetype(n));
         const qint64 got = in.read(block.data(), n);
         if (got <= 0)

@@ -76,6 +76,10 @@ public:
     QByteArray& buffer() { return m_bytes; }
     QByteArray toByteArray() const;
     void writeTo(QIODevice& out) const;
+    // Empties the body and hands over its memory buffer for reuse.
+    QByteArray release();
+    // Starts an empty body on a buffer handed over earlier.
+    void adopt(QByteArray buffer);
 
 private:
     QByteArray m_bytes;
@@ -128,6 +132,9 @@ public:
     // body, reporting progress through the message. Throws MessageError when
     // the encoding is refused or the handler aborts.
     void encodeContent(QByteArrayView data);
+    // The same for text: its lines, whatever ends them, are encoded as CR LF
+    // lines, a CR LF after the last one.
+    void encodeTextContent(QByteArrayView text);
     // The same for size bytes read from in; throws MessageError with the
     // device's reason when reading fails.
     void encodeContentFrom(QIODevice& in, qint64 size, const QString& sourceName);
@@ -140,6 +147,14 @@ protected:
     TIpMimeEntity(TIpMailMessage* message, TIpMimeEntity* parent);
     void clearEntity();
     TIpMailMessage* message() const { return m_message; }
+    void encodeBytes(QByteArrayView data, int input);
+    // Hands the memory of every body in the tree to take, children first.
+    template <typename Take> void releaseBuffers(Take&& take)
+    {
+        for (auto& part : m_parts)
+            part->releaseBuffers(take);
+        take(m_body.release());
+    }
 
 private:
     friend class TIpMailMessage;

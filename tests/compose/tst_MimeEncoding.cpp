@@ -1,4 +1,5 @@
 #include "compose/MimeEncoding.h"
+#include "core/TextFile.h"
 
 #include <QRandomGenerator>
 #include <QtTest>
@@ -48,6 +49,8 @@ class TestMimeEncoding : public QObject
 private slots:
     void quotedPrintable_knownAnswers_data();
     void quotedPrintable_knownAnswers();
+    void quotedPrintable_textLines_data();
+    void quotedPrintable_textLines();
     void quotedPrintable_randomText_roundTripsWithinLineLimits();
     void quotedPrintable_piecewiseFeed_sameAsWhole();
     void base64_knownAnswers_data();
@@ -106,6 +109,28 @@ void TestMimeEncoding::quotedPrintable_knownAnswers()
     QCOMPARE(quotedPrintable(source), encoded);
 }
 
+void TestMimeEncoding::quotedPrintable_textLines_data()
+{
+    QTest::addColumn<QByteArray>("source");
+    QTest::addColumn<QByteArray>("encoded");
+
+    QTest::newRow("empty") << QByteArray() << QByteArray();
+    QTest::newRow("LF ends a line") << QByteArray("a\nb\n") << QByteArray("a\r\nb\r\n");
+    QTest::newRow("CR ends a line") << QByteArray("a\rb\r\n") << QByteArray("a\r\nb\r\n");
+    QTest::newRow("last line is ended") << QByteArray("a\r\nb") << QByteArray("a\r\nb\r\n");
+    QTest::newRow("trailing CR") << QByteArray("a\r") << QByteArray("a\r\n");
+    QTest::newRow("CR CR LF") << QByteArray("a\r\r\n") << QByteArray("a\r\n\r\n");
+    QTest::newRow("blank at the very end") << QByteArray("end ") << QByteArray("end=20\r\n");
+    QTest::newRow("empty lines kept") << QByteArray("\n\n") << QByteArray("\r\n\r\n");
+}
+
+void TestMimeEncoding::quotedPrintable_textLines()
+{
+    QFETCH(QByteArray, source);
+    QFETCH(QByteArray, encoded);
+    QCOMPARE(quotedPrintable(source, QuotedPrintableEncoder::TextLines), encoded);
+}
+
 void TestMimeEncoding::quotedPrintable_randomText_roundTripsWithinLineLimits()
 {
     QRandomGenerator random(4711);
@@ -120,6 +145,10 @@ void TestMimeEncoding::quotedPrintable_randomText_roundTripsWithinLineLimits()
         }
         const QByteArray encoded = quotedPrintable(source);
         QCOMPARE(decodeQp(encoded), source);
+        // As text, the same as its lines joined by CR LF.
+        const QByteArray lines = bv::joinCrLf(bv::splitLines(QString::fromLatin1(source)));
+        QCOMPARE(quotedPrintable(source, QuotedPrintableEncoder::TextLines),
+                 quotedPrintable(QString::fromUtf8(lines).toLatin1()));
         for (const QByteArray& line : linesOf(encoded)) {
             QVERIFY2(line.endsWith('\r'), line.constData());
             const QByteArray text = line.chopped(1);
@@ -147,6 +176,17 @@ void TestMimeEncoding::quotedPrintable_piecewiseFeed_sameAsWhole()
             enc.feed(source.mid(i, piece));
         enc.finish();
         QCOMPARE(out, whole);
+
+        // A staged body takes the output away after every piece.
+        QByteArray drained;
+        QByteArray chunk;
+        QuotedPrintableEncoder staged(chunk);
+        for (qsizetype i = 0; i < source.size(); i += piece) {
+            staged.feed(source.mid(i, piece));
+            drained += std::exchange(chunk, QByteArray());
+        }
+        staged.finish();
+        QCOMPARE(drained + chunk, whole);
     }
 }
 
