@@ -69,18 +69,26 @@ QString oneLine(const QString& value)
 // Only a line too long for transport is folded, at its last blank in reach.
 void appendHeaderLine(QByteArray& out, QByteArray line)
 {
-    qsizetype start = 0;
-    while (line.size() - start > kMaxHeaderLine) {
-        qsizetype cut = -1;
-        for (qsizetype i = start + kMaxHeaderLine; i > start; --i)
-            if (line.at(i) == ' ' || line.at(i) == '\t') {
-                cut = i;
-                break;
+    qsizetype start = 0; // of the physical line being measured
+    for (;;) {
+        const qsizetype next = line.indexOf("\r\n", start);
+        const qsizetype end = next < 0 ? line.size() : next;
+        if (end - start > kMaxHeaderLine) {
+            qsizetype cut = -1;
+            for (qsizetype i = start + kMaxHeaderLine; i > start; --i)
+                if (line.at(i) == ' ' || line.at(i) == '\t') {
+                    cut = i;
+                    break;
+                }
+            if (cut > 0) {
+                line.insert(cut, "\r\n");
+                start = cut + 2;
+                continue;
             }
-        if (cut < 0)
+        }
+        if (next < 0)
             break;
-        line.insert(cut, "\r\n");
-        start = cut + 2;
+        start = next + 2;
     }
     out += line;
     out += "\r\n";

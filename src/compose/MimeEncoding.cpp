@@ -245,6 +245,8 @@ qsizetype Base64LineEncoder::encodedSize(qint64 size)
 
 void Base64LineEncoder::feed(const char* data, qsizetype size)
 {
+    if (size <= 0)
+        return;
     auto in = reinterpret_cast<const unsigned char*>(data);
     if (m_carryLen > 0) {
         const int take = int(qMin<qsizetype>(57 - m_carryLen, size));
@@ -261,7 +263,8 @@ void Base64LineEncoder::feed(const char* data, qsizetype size)
     encodeLines(in, lines);
     in += lines * 57;
     size -= lines * 57;
-    std::memcpy(m_carry, in, size_t(size));
+    if (size > 0)
+        std::memcpy(m_carry, in, size_t(size));
     m_carryLen = int(size);
 }
 

@@ -346,7 +346,8 @@ void encodeStream(TIpMailMessage* message, MimeBody& body, TIpMimeEncodingMethod
         enc = std::make_unique<LineCopy>(out);
     }
 
-    const auto& progress = message ? message->codingProgressHandler() : nullptr;
+    const TIpMailMessage::CodingProgress* progress =
+        message && message->codingProgressHandler() ? &message->codingProgressHandler() : nullptr;
     constexpr qint64 kBlock = 1 << 20;
     qint64 done = 0;
     int reported = 0;
@@ -366,7 +367,7 @@ void encodeStream(TIpMailMessage* message, MimeBody& body, TIpMimeEncodingMethod
         if (progress && step * 10 > reported) {
             reported = step * 10;
             bool abort = false;
-            progress(*message, reported, abort);
+            (*progress)(*message, reported, abort);
             if (abort)
                 throw MessageError(QStringLiteral("Encoding aborted."));
         }

@@ -66,6 +66,7 @@ private slots:
     void nonAsciiTexts_getCharsetAndEncodedWords();
     void headerValues_neverBreakTheHeader();
     void userFieldsAndRecipients_inTheHeader();
+    void longHeaderLines_foldedOnlyPastTheTransportLimit();
     void errorReport_isAPlainMessage();
     void errorReport_nonAscii_declaresItsCharset();
     void saveToFile_writesTheEncodedText();
@@ -360,6 +361,28 @@ void TestComposeMessage::userFieldsAndRecipients_inTheHeader()
                             "Subject: Hello {{-firstname-}}\r\n"
                             "X-Mailer: Internet Professional v1.15\r\n"
                             "MIME-Version: 1.0\r\n"));
+}
+
+void TestComposeMessage::longHeaderLines_foldedOnlyPastTheTransportLimit()
+{
+    TestClock clock;
+    TIpMailMessage message(clock);
+    const QString subject = QString("word ").repeated(300).trimmed();
+    QStringList recipients;
+    for (int i = 0; i < 100; ++i)
+        recipients << QString("Recipient %1 <r%1@example.org>").arg(i);
+    message.setSubject(subject);
+    message.setMailTo(recipients);
+    const QByteArray text = message.Encode();
+    const QByteArray header = text.left(text.indexOf("\r\n\r\n") + 2);
+    for (const QByteArray& line : header.split('\n'))
+        QVERIFY(line.size() <= 999);
+    // Unfolding gives back the subject; the recipient list keeps its own lines.
+    QByteArray unfolded = header;
+    unfolded.replace("\r\n ", " ");
+    QVERIFY(unfolded.contains("Subject: " + subject.toLatin1() + "\r\n"));
+    QVERIFY(header.contains("Recipient 0 <r0@example.org>,\r\n\tRecipient 1 <r1@example.org>,"));
+    QCOMPARE(header.count("\r\n\t"), 99);
 }
 
 void TestComposeMessage::errorReport_isAPlainMessage()
