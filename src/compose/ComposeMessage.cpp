@@ -30,8 +30,8 @@ void addImagePart(TIpMailMessage& message, const QString& path, const QString& c
     image.setContentType(QStringLiteral("image"));
     image.setContentID(contentId);
     const QString name = fileNamePart(path);
-    image.setContentSubtype(ImageSubtype(name) + QStringLiteral("; name=")
-                            + QString::fromUtf8(quotedString(name)));
+    image.setContentSubtype(ImageSubtype(name) + QStringLiteral("; ")
+                            + QString::fromLatin1(parameter("name", name, true)));
     image.setContentDispositionType(QStringLiteral("inline"));
 
     QFile file(path);

@@ -49,6 +49,18 @@ ImageToken nextImageToken(const QString& text, qsizetype from)
     return t;
 }
 
+// The name as content-ID and "cid:" address: a header carries no 8-bit bytes,
+// and a quote or angle bracket would end the element or the ID early.
+QString contentIdName(const QString& fileName)
+{
+    QString name = fileName;
+    for (QChar& c : name)
+        if (c.unicode() > 126 || c.unicode() < 32 || c == QLatin1Char('"') || c == QLatin1Char('<')
+            || c == QLatin1Char('>'))
+            c = QLatin1Char('_');
+    return name;
+}
+
 bool nameTaken(const QStringList& contentIds, const QString& name)
 {
     const QString id = QLatin1Char('<') + name + QLatin1Char('>');
@@ -110,7 +122,7 @@ QString MergeFields(const QString& text, const QString& salutation, const QStrin
         if (index >= 0 && index < contentIds.size()) {
             contentId = contentIds.at(index);
         } else {
-            const QString base = fileNamePart(t.path);
+            const QString base = contentIdName(fileNamePart(t.path));
             QString name = base;
             for (int n = 2; nameTaken(contentIds, name); ++n)
                 name = QString::number(n) + base;

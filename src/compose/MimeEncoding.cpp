@@ -349,6 +349,27 @@ QByteArray quotedString(const QString& value)
     return out.toUtf8();
 }
 
+namespace {
+
+bool needsQuotes(const QString& value)
+{
+    static const QString specials = QStringLiteral("()<>@,;:\\\"/[]?=");
+    for (QChar c : value)
+        if (c.unicode() <= 32 || c.unicode() == 127 || specials.contains(c))
+            return true;
+    return false;
+}
+
+} // namespace
+
+QByteArray parameter(const QByteArray& name, const QString& value, bool alwaysQuote)
+{
+    if (!isAscii(value))
+        return name + "*=utf-8''"
+               + value.toUtf8().toPercentEncoding("!#$&+-.^_`|~");
+    return name + '=' + (alwaysQuote || needsQuotes(value) ? quotedString(value) : value.toLatin1());
+}
+
 bool isAscii(QByteArrayView data)
 {
     for (char c : data)

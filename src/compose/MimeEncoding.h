@@ -77,6 +77,9 @@ QByteArray base64Lines(QByteArrayView data);
 
 // value in double quotes, any quote or backslash in it escaped.
 QByteArray quotedString(const QString& value);
+// A parameter "name=value": quoted as given for ASCII values, in the RFC 2231
+// form "name*=utf-8''..." otherwise, since a header carries no 8-bit bytes.
+QByteArray parameter(const QByteArray& name, const QString& value, bool alwaysQuote);
 
 bool isAscii(QByteArrayView data);
 bool isAscii(QStringView text);

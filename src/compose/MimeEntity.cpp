@@ -441,26 +441,12 @@ QByteArray TIpMimeEntity::typeLine() const
     return line;
 }
 
-namespace {
-
-bool needsQuotes(const QString& value)
-{
-    static const QString specials = QStringLiteral("()<>@,;:\\\"/[]?=");
-    for (QChar c : value)
-        if (c.unicode() <= 32 || c.unicode() == 127 || specials.contains(c))
-            return true;
-    return false;
-}
-
-} // namespace
-
 QByteArray TIpMimeEntity::dispositionLine() const
 {
     QByteArray line = m_dispositionType.toUtf8();
     if (!m_dispositionFileName.isEmpty()) {
-        line += ";filename=";
-        line += needsQuotes(m_dispositionFileName) ? quotedString(m_dispositionFileName)
-                                                    : m_dispositionFileName.toUtf8();
+        line += ';';
+        line += parameter("filename", m_dispositionFileName, false);
     }
     if (m_size > 0)
         line += ";size=" + QByteArray::number(m_size);

@@ -70,6 +70,7 @@ struct Expected
     QByteArray plain; // the merged body's lines, CR LF after each
     QByteArray html;
     QStringList contentIds;
+    QStringList fileNames;
     QList<QByteArray> images;
 };
 
@@ -127,6 +128,8 @@ QString check(const char* parser, const ParsedMessage& got, const Expected& want
             return fail("image type " + image.type);
         if (image.contentId != want.contentIds[i])
             return fail("content-ID " + image.contentId);
+        if (image.fileName != want.fileNames[i])
+            return fail("file name " + image.fileName);
         if (image.content != want.images[i])
             return fail(QString("image %1 bytes differ (%2 of %3)")
                             .arg(i)
@@ -205,6 +208,10 @@ void TestComposeInterop::composed_readBackByBothParsers_data()
     QTest::newRow("file name with a space")
         << "Hi" << "{{-img:@/my logo.gif-}}" << ann << "Offer" << "Ann"
         << QStringList{"my logo.gif"} << QList<QByteArray>{gif} << QStringList{"my logo.gif"};
+    QTest::newRow("non-ASCII file name")
+        << "Hi" << QString::fromUtf8("{{-img:@/café \"logo\".gif-}}") << ann << "Offer" << "Ann"
+        << QStringList{QString::fromUtf8("café \"logo\".gif")} << QList<QByteArray>{gif}
+        << QStringList{"caf_ _logo_.gif"};
     QTest::newRow("quoted-printable specials")
         << "a=b\r\ntrailing space \r\ntab\t\r\n.dot\r\nFrom here\r\n"
                + QString("word ").repeated(40) + "\r\n\r\n"
@@ -258,6 +265,8 @@ void TestComposeInterop::composed_readBackByBothParsers()
     QStringList ids;
     want.html = crLfLines(MergeFields(html, "Ms.", firstName, "Lee", paths, ids));
     want.contentIds = contentIds;
+    for (const QString& f : files)
+        want.fileNames << QFileInfo(f).fileName();
     want.images = contents;
 
     const QString python = check("python", readWithPython(path), want);

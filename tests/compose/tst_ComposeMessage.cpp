@@ -192,27 +192,36 @@ void TestComposeMessage::disposition_quotesFileNamesWithSpecials_data()
 {
     QTest::addColumn<QString>("fileName");
     QTest::addColumn<QByteArray>("disposition");
+    QTest::addColumn<QString>("nameParameter"); // of the Content-Type line
 
-    QTest::newRow("bare") << "logo.gif" << QByteArray("inline;filename=logo.gif;size=43");
-    QTest::newRow("space") << "my logo.gif" << QByteArray("inline;filename=\"my logo.gif\";size=43");
+    QTest::newRow("bare") << "logo.gif" << QByteArray("inline;filename=logo.gif;size=43")
+                          << "name=\"logo.gif\"";
+    QTest::newRow("space") << "my logo.gif" << QByteArray("inline;filename=\"my logo.gif\";size=43")
+                           << "name=\"my logo.gif\"";
     for (const char* special : {"(", ")", "<", ">", "@", ",", ";", "[", "]", "?", "=", "\""}) {
         const QString name = QString("a%1b.gif").arg(special);
         const QByteArray quoted = QString(name).replace("\"", "\\\"").toLatin1();
-        QTest::newRow(special) << name << "inline;filename=\"" + quoted + "\";size=43";
+        QTest::newRow(special) << name << "inline;filename=\"" + quoted + "\";size=43"
+                               << "name=\"" + QString::fromLatin1(quoted) + "\"";
     }
+    QTest::newRow("non-ASCII in RFC 2231 form")
+        << QString::fromUtf8("café 1.gif")
+        << QByteArray("inline;filename*=utf-8''caf%C3%A9%201.gif;size=43")
+        << "name*=utf-8''caf%C3%A9%201.gif";
 }
 
 void TestComposeMessage::disposition_quotesFileNamesWithSpecials()
 {
     QFETCH(QString, fileName);
     QFETCH(QByteArray, disposition);
+    QFETCH(QString, nameParameter);
     TempProgramFolder folder;
     QVERIFY(bv::test::writeFile(folder.file(fileName), bv::test::gifBytes()));
     TestClock clock;
     TIpMailMessage message(clock);
     ComposeMessage(message, sampleInput("{{-img:" + folder.file(fileName) + "-}}"), "", "", "");
     QCOMPARE(message.part(1).dispositionLine(), disposition);
-    QCOMPARE(message.part(1).contentSubtype(), "gif; name=" + QString::fromUtf8(quotedString(fileName)));
+    QCOMPARE(message.part(1).contentSubtype(), "gif; " + nameParameter);
 }
 
 void TestComposeMessage::imageSubtype_data()

@@ -92,6 +92,9 @@ void TestMergeFields::images_data()
         << QStringList{"/a/Logo.gif", "/b/logo.gif"} << QStringList{"<Logo.gif>", "<2logo.gif>"};
     QTest::newRow("name after colon") << "{{-img:C:logo.bmp-}}" << "<IMG SRC=\"cid:logo.bmp\">"
                                       << QStringList{"C:logo.bmp"} << QStringList{"<logo.bmp>"};
+    QTest::newRow("content-ID keeps to plain characters")
+        << QString::fromUtf8("{{-img:/p/café \"1\".gif-}}") << "<IMG SRC=\"cid:caf_ _1_.gif\">"
+        << QStringList{QString::fromUtf8("/p/café \"1\".gif")} << QStringList{"<caf_ _1_.gif>"};
     QTest::newRow("empty path") << "{{-img:-}}" << "<IMG SRC=\"cid:\">" << QStringList{""}
                                 << QStringList{"<>"};
     QTest::newRow("names merged before images")
