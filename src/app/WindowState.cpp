@@ -185,15 +185,7 @@ QString unableToWriteText(const QString& path)
 
 bool replaceFile(const QString& path, const QByteArray& bytes)
 {
-    // Unbuffered, so that a short write (a full disk) shows in write()'s
-    // count; a buffered flush at commit() lets it pass unnoticed.
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) || file.write(bytes) != bytes.size()
-        || !file.commit()) {
-        file.cancelWriting();
-        return false;
-    }
-    return true;
+    return replaceFileContents(path, bytes);
 }
 
 bool saveWindowState(const QString& path, const QList<ControlValue>& controls, QString* error)

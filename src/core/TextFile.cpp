@@ -66,22 +66,24 @@ QByteArray joinCrLf(const QStringList& lines)
     return out;
 }
 
-bool writeTextLines(const QString& path, const QStringList& lines, QString* error)
+bool replaceFileContents(const QString& path, const QByteArray& bytes, QString* error)
 {
+    // Unbuffered, so that a short write shows in write()'s count; a buffered
+    // flush at commit() can let it pass unnoticed.
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        if (error)
-            *error = file.errorString();
-        return false;
-    }
-    const QByteArray bytes = joinCrLf(lines);
-    if (file.write(bytes) != bytes.size() || !file.commit()) {
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) || file.write(bytes) != bytes.size() ||
+        !file.commit()) {
         if (error)
             *error = file.errorString();
         file.cancelWriting();
         return false;
     }
     return true;
+}
+
+bool writeTextLines(const QString& path, const QStringList& lines, QString* error)
+{
+    return replaceFileContents(path, joinCrLf(lines), error);
 }
 
 } // namespace bv

@@ -22,6 +22,10 @@ bool readTextLines(const QString& path, QStringList& lines, QString* error = nul
 // there before is then left as it was.
 bool writeTextLines(const QString& path, const QStringList& lines, QString* error = nullptr);
 
+// Replaces the file's content with bytes, through a temporary file renamed
+// over it: on any failure (a full disk included) the old file stays as it was.
+bool replaceFileContents(const QString& path, const QByteArray& bytes, QString* error = nullptr);
+
 // Joins lines with CR LF, a CR LF after each line.
 QByteArray joinCrLf(const QStringList& lines);
 
