@@ -1,0 +1,57 @@
+#include "PopAccounts.h"
+
+#include "data/Database.h"
+#include "data/TableView.h"
+
+namespace bv::returned {
+
+using bv::data::TableView;
+
+namespace {
+
+// First row passing filter, else the first row of the whole table; false on an
+// empty table. The filter is left off either way.
+bool firstOf(TableView& view, const QString& filter)
+{
+    view.setFilter(filter);
+    view.setFiltered(true);
+    view.first();
+    if (!view.eof())
+        return true;
+    view.setFiltered(false);
+    view.first();
+    return !view.eof();
+}
+
+} // namespace
+
+std::optional<PopAccount> GetDefaultAccount(bv::data::Connection& connection)
+{
+    TableView view(connection, QStringLiteral("PopAccounts"));
+    view.open();
+    if (!firstOf(view, QStringLiteral("Default = True")))
+        return std::nullopt;
+    PopAccount a;
+    a.popServer = view.value(QStringLiteral("PopServer")).toString();
+    a.port = view.value(QStringLiteral("Port")).toInt();
+    a.account = view.value(QStringLiteral("Account")).toString();
+    a.password = view.value(QStringLiteral("Password")).toString();
+    a.emailAddress = view.value(QStringLiteral("EmailAddress")).toString();
+    a.isDefault = view.value(QStringLiteral("Default")).toBool();
+    view.setFiltered(false);
+    return a;
+}
+
+void SetDefaultAccount(bv::data::Connection& connection, const QString& address)
+{
+    TableView view(connection, QStringLiteral("PopAccounts"));
+    view.open();
+    if (!firstOf(view, QStringLiteral("EmailAddress = ") + bv::data::quoted(address)))
+        return;
+    view.edit();
+    view.setValue(QStringLiteral("Default"), true);
+    view.post();
+    view.setFiltered(false);
+}
+
+} // namespace bv::returned
