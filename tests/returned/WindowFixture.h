@@ -1,0 +1,27 @@
+#pragma once
+
+#include "ScriptedDialogs.h"
+#include "TempProgramFolder.h"
+#include "TestClock.h"
+#include "core/Services.h"
+#include "core/Shell.h"
+
+namespace bv::test {
+
+class NoShell : public Shell
+{
+public:
+    bool openUrl(const QUrl&) override { return false; }
+    bool startProgram(const QString&, const QStringList&) override { return false; }
+};
+
+struct WindowFixture
+{
+    TempProgramFolder home;
+    TestClock clock;
+    ScriptedDialogs dialogs;
+    NoShell shell;
+    Services services{clock, dialogs, shell, home.path()};
+};
+
+} // namespace bv::test

@@ -1,0 +1,233 @@
+#include "PopRows.h"
+#include "WindowFixture.h"
+#include "returned/Setup.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QtTest>
+
+#include <memory>
+
+using namespace bv;
+using namespace bv::returned;
+
+class TestSetup : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+
+    void show_listsAddressesAndHidesFields();
+    void leaving_initialText_startsNewAccount_savedBySave();
+    void ok_existingAccount_editsThatRow();
+    void close_postsAndAccepts();
+    void cancel_discardsEdits();
+    void cancel_discardsNewAccount();
+    void delete_messages_data();
+    void delete_messages();
+    void focusLeavingAddressBox_looksUp();
+    void password_isShownInClear();
+
+private:
+    void make();
+    QComboBox* box() const { return m_w->findChild<QComboBox*>("cbEmailAddress"); }
+    QLineEdit* field(const char* name) const { return m_w->findChild<QLineEdit*>(name); }
+    void click(const char* name)
+    {
+        auto* b = m_w->findChild<QPushButton*>(name);
+        QVERIFY2(b, name);
+        QTest::mouseClick(b, Qt::LeftButton);
+    }
+    void typeAddress(const QString& text)
+    {
+        box()->clearEditText();
+        QTest::keyClicks(box()->lineEdit(), text);
+    }
+    void retype(const char* name, const QString& text)
+    {
+        field(name)->selectAll();
+        QTest::keyClick(field(name), Qt::Key_Delete);
+        QTest::keyClicks(field(name), text);
+    }
+    // address, server, port, account, password, default of one row
+    QStringList row(const QString& address)
+    {
+        bv::data::TableView v(*m_conn, "PopAccounts");
+        v.open();
+        if (!v.locate("EmailAddress", address))
+            return {};
+        QStringList out;
+        for (const char* f : {"EmailAddress", "PopServer", "Port", "Account", "Password", "Default"})
+            out << v.value(f).toString();
+        return out;
+    }
+
+    std::unique_ptr<test::WindowFixture> m_f;
+    std::unique_ptr<bv::data::Connection> m_conn;
+    std::unique_ptr<TfmSetup> m_w;
+};
+
+void TestSetup::init()
+{
+    m_f = std::make_unique<test::WindowFixture>();
+    m_conn = std::make_unique<bv::data::Connection>("AdsConnection1");
+    m_conn->open(m_f->home.path());
+}
+
+void TestSetup::cleanup()
+{
+    m_w.reset();
+    m_conn.reset();
+    m_f.reset();
+}
+
+void TestSetup::make()
+{
+    m_w = std::make_unique<TfmSetup>(m_f->services, *m_conn);
+    m_w->show();
+}
+
+void TestSetup::show_listsAddressesAndHidesFields()
+{
+    bv::test::addPopRow(*m_conn, "zed@x.com", false);
+    bv::test::addPopRow(*m_conn, "ann@x.com", true);
+    make();
+    QCOMPARE(m_w->windowTitle(), QString("Setup"));
+    QCOMPARE(box()->count(), 2);
+    QCOMPARE(box()->itemText(0), QString("zed@x.com"));
+    QCOMPARE(box()->currentText(), QString("My Reply-To Account"));
+    for (const char* f : {"POPServer", "POPPort", "Account", "Password"})
+        QVERIFY2(!field(f)->isVisible(), f);
+}
+
+void TestSetup::leaving_initialText_startsNewAccount_savedBySave()
+{
+    make();
+    click("btnOK");
+    QVERIFY(field("POPServer")->isVisible());
+    QCOMPARE(field("POPPort")->text(), QString("110"));
+    QCOMPARE(field("POPServer")->text(), TfmSetup::newServerHint());
+    QVERIFY(row("My Reply-To Account").isEmpty()); // not stored before Save
+    retype("POPServer", "pop.mine.com");
+    retype("Account", "me");
+    retype("Password", "secret");
+    click("btnSave");
+    QCOMPARE(row("My Reply-To Account"),
+             (QStringList{"My Reply-To Account", "pop.mine.com", "110", "me", "secret", "true"}));
+    QVERIFY(!field("POPServer")->isVisible());
+    QCOMPARE(box()->count(), 1);
+}
+
+void TestSetup::ok_existingAccount_editsThatRow()
+{
+    bv::test::addPopRow(*m_conn, "ann@x.com", false);
+    bv::test::addPopRow(*m_conn, "bob@x.com", false);
+    make();
+    typeAddress("bob@x.com");
+    click("btnOK");
+    QCOMPARE(field("Account")->text(), QString("bob"));
+    QCOMPARE(field("POPPort")->text(), QString("995"));
+    retype("POPPort", "1110");
+    click("btnSave");
+    QCOMPARE(row("bob@x.com"), (QStringList{"bob@x.com", "pop.x.com", "1110", "bob", "pw", "false"}));
+    QCOMPARE(row("ann@x.com").at(2), QString("995"));
+    QCOMPARE(bv::test::popRows(*m_conn).size(), 2);
+}
+
+void TestSetup::close_postsAndAccepts()
+{
+    bv::test::addPopRow(*m_conn, "ann@x.com", false);
+    make();
+    QSignalSpy accepted(m_w.get(), &QDialog::accepted);
+    typeAddress("ann@x.com");
+    click("btnOK");
+    retype("Password", "new");
+    click("btnClose");
+    QCOMPARE(accepted.count(), 1);
+    QCOMPARE(row("ann@x.com").at(4), QString("new"));
+}
+
+void TestSetup::cancel_discardsEdits()
+{
+    bv::test::addPopRow(*m_conn, "ann@x.com", false);
+    make();
+    QSignalSpy rejected(m_w.get(), &QDialog::rejected);
+    typeAddress("ann@x.com");
+    click("btnOK");
+    retype("Password", "new");
+    click("btnCancel");
+    QCOMPARE(rejected.count(), 1);
+    QCOMPARE(row("ann@x.com").at(4), QString("pw"));
+}
+
+void TestSetup::cancel_discardsNewAccount()
+{
+    make();
+    typeAddress("new@x.com");
+    click("btnOK");
+    click("btnCancel");
+    QVERIFY(bv::test::popRows(*m_conn).isEmpty());
+}
+
+void TestSetup::delete_messages_data()
+{
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<int>("answer"); // -1: none asked
+    QTest::addColumn<QStringList>("texts");
+    QTest::addColumn<QStringList>("left");
+    QTest::newRow("not found") << "zz@x.com" << -1
+                               << QStringList{"Email Address: zz@x.com not found."}
+                               << QStringList{"ann@x.com:0", "bob@x.com:0"};
+    QTest::newRow("yes") << "bob@x.com" << int(Answer::Yes)
+                         << QStringList{"Delete Account: bob@x.com?", "Account deleted."}
+                         << QStringList{"ann@x.com:0"};
+    QTest::newRow("no") << "bob@x.com" << int(Answer::No) << QStringList{"Delete Account: bob@x.com?"}
+                        << QStringList{"ann@x.com:0", "bob@x.com:0"};
+    QTest::newRow("cancel") << "bob@x.com" << int(Answer::Cancel)
+                            << QStringList{"Delete Account: bob@x.com?"}
+                            << QStringList{"ann@x.com:0", "bob@x.com:0"};
+}
+
+void TestSetup::delete_messages()
+{
+    QFETCH(QString, address);
+    QFETCH(int, answer);
+    QFETCH(QStringList, texts);
+    QFETCH(QStringList, left);
+    bv::test::addPopRow(*m_conn, "ann@x.com", false);
+    bv::test::addPopRow(*m_conn, "bob@x.com", false);
+    make();
+    typeAddress(address);
+    if (answer >= 0)
+        m_f->dialogs.queueAnswer(Answer(answer));
+    click("btnDelete");
+    QCOMPARE(m_f->dialogs.texts(), texts);
+    if (answer >= 0)
+        QCOMPARE(m_f->dialogs.shown().at(0).buttons, Buttons::YesNoCancel);
+    QCOMPARE(bv::test::popRows(*m_conn), left);
+    QCOMPARE(box()->count(), left.size());
+}
+
+void TestSetup::focusLeavingAddressBox_looksUp()
+{
+    make();
+    m_w->activateWindow();
+    box()->setFocus();
+    QTRY_VERIFY(box()->hasFocus());
+    m_w->findChild<QPushButton*>("btnSave")->setFocus();
+    QTRY_VERIFY(field("POPPort")->isVisible());
+    QCOMPARE(field("POPPort")->text(), QString("110"));
+}
+
+void TestSetup::password_isShownInClear()
+{
+    make();
+    QCOMPARE(field("Password")->echoMode(), QLineEdit::Normal);
+    QCOMPARE(field("POPServer")->accessibleName(), QString("Incoming Mail Server (POP)"));
+}
+
+QTEST_MAIN(TestSetup)
+#include "tst_Setup.moc"
