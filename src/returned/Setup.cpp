@@ -170,6 +170,9 @@ void TfmSetup::setFieldsVisible(bool visible)
 {
     for (QWidget* w : std::as_const(m_fieldWidgets))
         w->setVisible(visible);
+    // Grow to fit the fields rather than squeeze the controls already there.
+    if (visible)
+        adjustSize();
 }
 
 void TfmSetup::showRow()

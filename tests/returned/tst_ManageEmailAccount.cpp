@@ -37,6 +37,7 @@ private slots:
     void otherClose_discardsEdits();
     void close_writeFails_staysOpenAndReports();
     void controls_haveAccessibleNames();
+    void unreadableFile_isReportedAndNotOverwritten();
 
 private:
     void writeFile(const QByteArray& bytes);
@@ -298,6 +299,16 @@ void TestManageEmailAccount::controls_haveAccessibleNames()
         QVERIFY2(w, name);
         QCOMPARE(w->accessibleName(), QString(caption));
     }
+}
+
+void TestManageEmailAccount::unreadableFile_isReportedAndNotOverwritten()
+{
+    QVERIFY(QDir(m_f->home.path()).mkdir("Accounts.txt"));
+    SHOW_WINDOW();
+    QCOMPARE(m_f->dialogs.texts("error").size(), 1);
+    click("btnClose");
+    QVERIFY(!m_w->isVisible());
+    QVERIFY(QFileInfo(m_f->home.file("Accounts.txt")).isDir());
 }
 
 QTEST_MAIN(TestManageEmailAccount)

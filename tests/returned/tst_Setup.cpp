@@ -29,6 +29,7 @@ private slots:
     void delete_messages_data();
     void delete_messages();
     void focusLeavingAddressBox_looksUp();
+    void secondAddress_keepsFirstRowsEdits();
     void password_isShownInClear();
 
 private:
@@ -220,6 +221,22 @@ void TestSetup::focusLeavingAddressBox_looksUp()
     m_w->findChild<QPushButton*>("btnSave")->setFocus();
     QTRY_VERIFY(field("POPPort")->isVisible());
     QCOMPARE(field("POPPort")->text(), QString("110"));
+}
+
+void TestSetup::secondAddress_keepsFirstRowsEdits()
+{
+    bv::test::addPopRow(*m_conn, "ann@x.com", false);
+    bv::test::addPopRow(*m_conn, "bob@x.com", false);
+    make();
+    typeAddress("ann@x.com");
+    click("btnOK");
+    retype("Account", "annie");
+    typeAddress("bob@x.com");
+    click("btnOK");
+    retype("Account", "bobby");
+    click("btnSave");
+    QCOMPARE(row("ann@x.com").at(3), QString("annie"));
+    QCOMPARE(row("bob@x.com").at(3), QString("bobby"));
 }
 
 void TestSetup::password_isShownInClear()
