@@ -15,6 +15,7 @@
 #include "data/GetListName.h"
 #include "data/ListManager.h"
 #include "data/TableView.h"
+#include "returned/ManageEmailAccount.h"
 #include "returned/SenderAccounts.h"
 
 #include <QAction>
@@ -116,6 +117,11 @@ void TfrmBrevicastMain::connectControls()
     connect(fraDirectMail1->cbxDirect, &QCheckBox::clicked, this, [this](bool on) { cbxSMTP->setChecked(!on); });
     connect(qApp, &QApplication::focusChanged, this, &TfrmBrevicastMain::refreshInsertCommands);
 
+    connect(btnManageSenders, &QPushButton::clicked, this, [this] {
+        returned::TfrmManageEmailAccount accounts(m_services, this);
+        m_services.dialogs.execModal(accounts);
+        loadSenderNames();
+    });
     connect(Action7, &QAction::triggered, this, &QWidget::close);
     connect(Exit, &QAction::triggered, this, &QWidget::close);
     connect(SpeedButton1, &QToolButton::clicked, this, [this] {

@@ -1,4 +1,5 @@
 #include "MainWindowFixture.h"
+#include <QDialog>
 
 #include "app/BrevicastMainUi.h"
 #include "app/DirectMailFrame.h"
@@ -42,6 +43,7 @@ class TestMainWindow : public QObject
     Q_OBJECT
 
 private slots:
+    void manage_addsSenderToFromPicker();
     void init();
     void cleanup();
 
@@ -75,6 +77,22 @@ void TestMainWindow::init()
 {
     f = std::make_unique<test::MainWindowFixture>();
     QVERIFY(f->start());
+}
+
+void TestMainWindow::manage_addsSenderToFromPicker()
+{
+    f->dialogs.queueModal([](QDialog& d) {
+        d.show();
+        QTest::keyClicks(d.findChild<QLineEdit*>("txtAccountName"), "Ann O'Neil");
+        QTest::keyClicks(d.findChild<QLineEdit*>("txtEmail"), "ann@example.com");
+        QTest::mouseClick(d.findChild<QPushButton*>("btnAdd"), Qt::LeftButton);
+        QTest::mouseClick(d.findChild<QPushButton*>("btnClose"), Qt::LeftButton);
+        return int(d.result());
+    });
+    QTest::mouseClick(f->window->btnManageSenders, Qt::LeftButton);
+    QCOMPARE(f->dialogs.texts("modal"), QStringList{"Manage Email Account Information"});
+    QCOMPARE(f->window->cbFromEmail->count(), 1);
+    QCOMPARE(f->window->cbFromEmail->itemText(0), QStringLiteral("Ann O'Neil"));
 }
 
 void TestMainWindow::cleanup()
