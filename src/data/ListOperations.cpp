@@ -31,6 +31,19 @@ bool ListOperations::exists(const QString& name) const
     return false;
 }
 
+bool ListOperations::acceptable(const QString& name)
+{
+    if (isBlank(name)) {
+        m.dialogs.message(QStringLiteral("The new list name cannot be blank."));
+        return false;
+    }
+    if (exists(name)) {
+        m.dialogs.message(QStringLiteral("This list name already exists."));
+        return false;
+    }
+    return true;
+}
+
 QString ListOperations::askName(const QString& caption, const QString& start)
 {
     m.prompt.setWindowTitle(caption);
@@ -87,14 +100,8 @@ void ListOperations::reopenViews()
 void ListOperations::CreateList()
 {
     const QString name = askName(QStringLiteral("New List Name"), QString());
-    if (isBlank(name)) {
-        m.dialogs.message(QStringLiteral("The new list name cannot be blank."));
+    if (!acceptable(name))
         return;
-    }
-    if (exists(name)) {
-        m.dialogs.message(QStringLiteral("This list name already exists."));
-        return;
-    }
     AddListName(m.localConnect, name);
     selectAndApply(name);
 }
@@ -111,14 +118,8 @@ void ListOperations::RenameList()
         m.dialogs.message(QStringLiteral("This list name didn't change."));
         return;
     }
-    if (isBlank(name)) {
-        m.dialogs.message(QStringLiteral("The new list name cannot be blank."));
+    if (!acceptable(name))
         return;
-    }
-    if (exists(name)) {
-        m.dialogs.message(QStringLiteral("This list name already exists."));
-        return;
-    }
     m.data.execute(QStringLiteral("update RecipientList set List = ") + quoted(name) +
                    QStringLiteral(" where List = ") + quoted(current));
     m.data.execute(QStringLiteral("update ExclusionList set List = ") + quoted(name) +
@@ -137,14 +138,8 @@ void ListOperations::DuplicateList()
     if (m.dialogs.ask(QStringLiteral("Duplicate Current List?"), Buttons::YesNoCancel) != Answer::Yes)
         return;
     const QString name = askName(QStringLiteral("Duplicate"), current);
-    if (isBlank(name)) {
-        m.dialogs.message(QStringLiteral("The new list name cannot be blank."));
+    if (!acceptable(name))
         return;
-    }
-    if (exists(name)) {
-        m.dialogs.message(QStringLiteral("This list name already exists."));
-        return;
-    }
     m.data.execute(QStringLiteral("INSERT INTO RecipientList (Salutation,SendTo,FirstName,LastName,Email,List) "
                                   "SELECT Salutation,SendTo,FirstName,LastName,Email,") +
                    quoted(name) + QStringLiteral(" as \"List\" FROM RECIPIENTLIST where List = ") +

@@ -47,6 +47,8 @@ public:
 private:
     bool exists(const QString& name) const;
     bool isBlank(const QString& name) const { return name.trimmed().isEmpty(); }
+    // Refuses, with its message, a blank name or one the picker already holds.
+    bool acceptable(const QString& name);
     QString askName(const QString& caption, const QString& start);
     void selectAndApply(const QString& name);
     void reopenViews();
