@@ -2,7 +2,7 @@
 // file is built with QT_NO_KEYWORDS.
 #include <gmime/gmime.h>
 
-#include "GMimeReader.h"
+#include "ParsedMessage.h"
 
 namespace bv::test {
 
