@@ -3,6 +3,7 @@
 #include "app/BrevicastMainUi.h"
 #include "app/DirectMailFrame.h"
 #include "app/EditCommands.h"
+#include "app/MessageCommands.h"
 #include "app/MessageDlgBVC.h"
 #include "app/ProgramIcon.h"
 #include "app/Splash.h"
@@ -17,6 +18,7 @@
 #include "data/TableView.h"
 #include "returned/ManageEmailAccount.h"
 #include "returned/SenderAccounts.h"
+#include "send/SmtpClient.h"
 
 #include <QAction>
 #include <QApplication>
@@ -34,20 +36,13 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QTextBrowser>
 #include <QToolButton>
 #include <QUrl>
 
 namespace bv::app {
 
 namespace {
-
-QStringList editorLines(const QPlainTextEdit* editor)
-{
-    const QString text = editor->toPlainText();
-    if (text.isEmpty())
-        return {};
-    return text.split(QLatin1Char('\n'));
-}
 
 // Refills a combo box's list and leaves its text as it was.
 void replaceItems(QComboBox* box, const QStringList& items, const QString& text)
@@ -80,6 +75,8 @@ TfrmBrevicastMain::TfrmBrevicastMain(Services& services, data::Connection& local
     setWindowTitle(QStringLiteral("Brevicast"));
     setAccessibleName(QStringLiteral("Brevicast"));
     createWidgets();
+    IpSmtpClient1 = new send::TIpSmtpClient(services.clock, this);
+    m_messageCommands = new MessageCommands(*this);
     m_editCommands =
         new EditCommands(this, {EditCut1, EditCopy1, EditPaste1, EditSelectAll1, EditUndo1, EditDelete1});
     connectControls();
@@ -99,8 +96,11 @@ TfrmBrevicastMain::TfrmBrevicastMain(Services& services, data::Connection& local
 
 TfrmBrevicastMain::~TfrmBrevicastMain()
 {
-    // Focus moves while the widgets go; nothing may react to it by then.
+    // Focus and the current tab move while the widgets go; nothing may react
+    // to it by then.
     disconnect(qApp, nullptr, this, nullptr);
+    TABSMessage->disconnect(this);
+    memHTMLSource->removeEventFilter(this);
     delete m_editCommands;
 }
 
@@ -135,6 +135,30 @@ void TfrmBrevicastMain::connectControls()
     connect(Action21, &QAction::triggered, this,
             [this] { ResetWarnings(m_services.dialogs, m_services.programFolder); });
     connect(Action25, &QAction::triggered, this, &TfrmBrevicastMain::NewMessage);
+
+    MessageCommands* m = m_messageCommands;
+    for (QAction* insert : {FirstName, LastName, Salutation, Image, Expletive})
+        connect(insert, &QAction::triggered, m, [m, insert] { m->InsertSpecial(insert); });
+    connect(OpenMsg, &QAction::triggered, m, &MessageCommands::openMessage);
+    connect(SaveMsg, &QAction::triggered, m, &MessageCommands::saveMessage);
+    connect(Action22, &QAction::triggered, m, &MessageCommands::saveMessage);
+    connect(LoadPlainText, &QAction::triggered, m, &MessageCommands::loadPlainText);
+    connect(SavePlainText, &QAction::triggered, m, [m] { m->savePlainText(false); });
+    connect(Action23, &QAction::triggered, m, [m] { m->savePlainText(false); });
+    connect(btnSaveTextAs, &QToolButton::clicked, m, [m] { m->savePlainText(true); });
+    connect(LoadHTML, &QAction::triggered, m, &MessageCommands::loadHtml);
+    connect(SaveHTML, &QAction::triggered, m, [m] { m->saveHtml(false); });
+    connect(Action24, &QAction::triggered, m, [m] { m->saveHtml(false); });
+    connect(btnSaveHTMLAs, &QToolButton::clicked, m, [m] { m->saveHtml(true); });
+    connect(Action5, &QAction::triggered, m, &MessageCommands::preview);
+    connect(TABSMessage, &QTabWidget::currentChanged, this, &TfrmBrevicastMain::memHTMLSourceExit);
+    memHTMLSource->installEventFilter(this);
+    // Links of the previewed message open in the user's browser, not inside
+    // the preview.
+    wbHTMLMessage->setOpenLinks(false);
+    connect(wbHTMLMessage, &QTextBrowser::anchorClicked, this, [this](const QUrl& url) {
+        m_services.shell.openUrl(url);
+    });
 
     connect(btnClearText, &QToolButton::clicked, this, &TfrmBrevicastMain::clearPlainText);
     connect(btnClearHTML, &QToolButton::clicked, this, &TfrmBrevicastMain::clearHtmlSource);
@@ -291,6 +315,23 @@ void TfrmBrevicastMain::refreshInsertCommands()
     Image->setEnabled(html);
 }
 
+bool TfrmBrevicastMain::memHTMLSourceExit()
+{
+    return m_messageCommands->memHTMLSourceExit();
+}
+
+compose::ComposeInput TfrmBrevicastMain::composeInput() const
+{
+    return {returned::FormatSender(m_services.programFolder, cbFromEmail->currentText()),
+            cbEmailSubject->currentText(), memTextMessage->toPlainText(), memHTMLSource->toPlainText()};
+}
+
+void TfrmBrevicastMain::ComposeMessage(const QString& salutation, const QString& firstName,
+                                       const QString& lastName)
+{
+    compose::ComposeMessage(IpSmtpClient1->message(), composeInput(), salutation, firstName, lastName);
+}
+
 void TfrmBrevicastMain::enableMarkedActions()
 {
     for (QMenu* menu : {mnuFile, mnuInsert, mnuPrint, mnuTools, mnuHelp})
@@ -396,11 +437,11 @@ void TfrmBrevicastMain::applyWindowState(const QList<ControlValue>& controls)
     }
 }
 
-bool TfrmBrevicastMain::loadWindowState(const QString& path, bool missingIsError)
+bool TfrmBrevicastMain::loadWindowState(const QString& path, bool messageFile)
 {
     QList<ControlValue> controls = windowState();
     QString error;
-    if (!bv::app::loadWindowState(path, controls, m_services.programFolder, &error, missingIsError)) {
+    if (!bv::app::loadWindowState(path, controls, m_services.programFolder, &error, messageFile)) {
         m_services.dialogs.showError(error);
         return false;
     }
@@ -410,9 +451,9 @@ bool TfrmBrevicastMain::loadWindowState(const QString& path, bool missingIsError
     refreshCustomRecipientName();
     refreshListCount();
     refreshSendTo();
+    memHTMLSourceExit();
     refreshAuthentication();
     fraDirectMail1->refreshDirectSend();
-    refreshInsertCommands();
     return true;
 }
 
@@ -479,10 +520,14 @@ void TfrmBrevicastMain::deleteSubject()
 
 bool TfrmBrevicastMain::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == cbEmailSubject && event->type() == QEvent::FocusOut && m_startupDone) {
+    // Leaving a control for a menu or another window is not leaving it.
+    if (event->type() == QEvent::FocusOut) {
         const auto reason = static_cast<QFocusEvent*>(event)->reason();
-        if (reason != Qt::PopupFocusReason && reason != Qt::ActiveWindowFocusReason)
+        const bool left = reason != Qt::PopupFocusReason && reason != Qt::ActiveWindowFocusReason;
+        if (left && watched == cbEmailSubject && m_startupDone)
             saveSubjects();
+        else if (left && watched == memHTMLSource)
+            memHTMLSourceExit();
     }
     return QMainWindow::eventFilter(watched, event);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/WindowState.h"
+#include "compose/ComposeMessage.h"
 #include "compose/SubjectHistory.h"
 #include "core/Services.h"
 
@@ -34,9 +35,14 @@ class TdmBrevicastData;
 class TfrmGetListName;
 } // namespace bv::data
 
+namespace bv::send {
+class TIpSmtpClient;
+}
+
 namespace bv::app {
 
 class EditCommands;
+class MessageCommands;
 class TForm_Splash;
 class TRadioGroup;
 class TfraDirectMail;
@@ -80,10 +86,11 @@ public:
     bool SaveComponentStates();
     bool saveWindowState(const QString& path);
     // Starts from a new message, restores every persisted control from the
-    // file and refreshes what depends on them. A missing file restores the
-    // defaults, unless missingIsError (message files). A file that cannot be
-    // read is reported and changes nothing; returns false then.
-    bool loadWindowState(const QString& path, bool missingIsError = false);
+    // file and refreshes what depends on them, the HTML preview included. A
+    // missing settings file restores the defaults; a message file must exist
+    // and be one. A file that cannot be read is reported and changes nothing;
+    // returns false then.
+    bool loadWindowState(const QString& path, bool messageFile = false);
     QList<ControlValue> windowState() const;
     void applyWindowState(const QList<ControlValue>& controls);
 
@@ -97,6 +104,8 @@ public:
     void refreshSendTo();
     void refreshAuthentication();
     void refreshInsertCommands();
+    // Refreshes the "HTML Preview" page from the HTML editor.
+    bool memHTMLSourceExit();
     // Refills cbCurrentList from the list registry; nothing is chosen.
     void loadListNames();
     // Refills cbFromEmail with the sender account names; nothing is chosen.
@@ -107,10 +116,24 @@ public:
     data::TableView* recipientsView() const { return m_recipients.get(); }
     data::TableView* exclusionsView() const { return m_exclusions.get(); }
 
+    // The main window's current SMTP client, owner of the message object.
+    send::TIpSmtpClient& smtpClient() const { return *IpSmtpClient1; }
+    // What the message is built from: the chosen sender as its From text, the
+    // subject and both bodies. Throws returned::AccountsError when the sender
+    // accounts cannot be read.
+    compose::ComposeInput composeInput() const;
+    // Rebuilds the current SMTP client's message for one recipient.
+    void ComposeMessage(const QString& salutation, const QString& firstName, const QString& lastName);
+
+    MessageCommands& messageCommands() const { return *m_messageCommands; }
     Services& services() const { return m_services; }
     bool startupDone() const { return m_startupDone; }
 
     FileDialogState opnTextMessage, opnHTMLMessage, opnMessage, opnImage;
+    // The save dialogs remember their file for the rest of the run only.
+    FileDialogState SaveDialog1, SaveDialog2, SaveDialog3;
+
+    send::TIpSmtpClient* IpSmtpClient1 = nullptr;
 
     // Header.
     QFrame* Panel3 = nullptr;
@@ -247,6 +270,7 @@ private:
     std::unique_ptr<data::TableView> m_recipients;
     std::unique_ptr<data::TableView> m_exclusions;
     EditCommands* m_editCommands = nullptr;
+    MessageCommands* m_messageCommands = nullptr;
     compose::SubjectHistory m_subjects;
     QString m_messageFileArgument;
     bool m_shown = false;

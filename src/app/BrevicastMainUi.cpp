@@ -79,6 +79,14 @@ void bindToAction(QAbstractButton* button, QAction* action)
     QObject::connect(action, &QAction::enabledChanged, button, &QWidget::setEnabled);
 }
 
+QStringList editorLines(const QPlainTextEdit* editor)
+{
+    const QString text = editor->toPlainText();
+    if (text.isEmpty())
+        return {};
+    return text.split(QLatin1Char('\n'));
+}
+
 namespace {
 
 template <typename W>

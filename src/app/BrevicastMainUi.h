@@ -4,6 +4,7 @@
 #include <QList>
 
 class QAbstractButton;
+class QPlainTextEdit;
 class QAction;
 class QButtonGroup;
 class QRadioButton;
@@ -35,5 +36,8 @@ private:
 // A button that runs an action under a caption of its own, and follows the
 // action's enabled state.
 void bindToAction(QAbstractButton* button, QAction* action);
+
+// The editor's text as lines; an empty editor has none.
+QStringList editorLines(const QPlainTextEdit* editor);
 
 } // namespace bv::app

@@ -8,6 +8,7 @@
 #include <QRegularExpression>
 #include <QSaveFile>
 
+#include <algorithm>
 #include <limits>
 
 namespace bv::app {
@@ -249,14 +250,22 @@ void applyWindowState(const IniFile& ini, QList<ControlValue>& controls, const Q
 }
 
 bool loadWindowState(const QString& path, QList<ControlValue>& controls, const QString& programFolder,
-                     QString* error, bool missingIsError)
+                     QString* error, bool messageFile)
 {
     IniFile ini;
     QString reason;
     QStringList lines;
-    const bool read = missingIsError ? readTextLines(path, lines, &reason) : IniFile::load(path, ini, &reason);
-    if (missingIsError && read)
+    bool read = messageFile ? readTextLines(path, lines, &reason) : IniFile::load(path, ini, &reason);
+    if (messageFile && read) {
         ini = IniFile::fromLines(std::move(lines));
+        // Any other file would read as an empty message and wipe the window.
+        const auto& sections = ini.sections();
+        read = std::any_of(sections.begin(), sections.end(), [](const IniFile::Section& s) {
+            return s.name.compare(kDefaults, Qt::CaseInsensitive) == 0;
+        });
+        if (!read)
+            reason = QStringLiteral("it is not a Brevicast message file.");
+    }
     if (!read) {
         if (error)
             *error = QStringLiteral("Unable to read %1: %2").arg(QDir::toNativeSeparators(path), reason);

@@ -67,11 +67,11 @@ bool saveWindowState(const QString& path, const QList<ControlValue>& controls, Q
 void applyWindowState(const IniFile& ini, QList<ControlValue>& controls, const QString& programFolder);
 
 // Reads the file at path into the list; a missing file restores the defaults
-// above, unless missingIsError. Returns false, with "Unable to read " + path +
-// the reason in *error, and leaves the list as it was when the file cannot be
-// read.
+// above. A message file must exist and hold the "Defaults" section. Returns
+// false, with "Unable to read " + path + the reason in *error, and leaves the
+// list as it was when the file cannot be read.
 bool loadWindowState(const QString& path, QList<ControlValue>& controls, const QString& programFolder,
-                     QString* error = nullptr, bool missingIsError = false);
+                     QString* error = nullptr, bool messageFile = false);
 
 // Replaces the file with bytes through a temporary file beside it; false, with
 // the file as it was, when anything fails.

@@ -160,8 +160,8 @@ void TestMainState::vanishedEntries_comeBackUnchosen()
 {
     test::MainWindowFixture f;
     f.sql("insert into Lists (List) values ('Customers')");
-    writeFile(f.home.file("BrevicastSettings.ini"), "[Defaults]\r\ncbCurrentList=Deleted list\r\ncbFromEmail=Gone\r\n"
-                                                "cbRecipientEmailFormat=use email address for name\r\n");
+    QVERIFY(writeFile(f.home.file("BrevicastSettings.ini"), "[Defaults]\r\ncbCurrentList=Deleted list\r\ncbFromEmail=Gone\r\n"
+                                                "cbRecipientEmailFormat=use email address for name\r\n"));
     QVERIFY(f.start());
     auto& w = *f.window;
     QCOMPARE(items(w.cbCurrentList), QStringList{"Customers"});
@@ -173,8 +173,8 @@ void TestMainState::vanishedEntries_comeBackUnchosen()
 void TestMainState::senders_loadedAndChosenByName()
 {
     test::MainWindowFixture f;
-    writeFile(f.home.file("Accounts.txt"), "Sales\r\nSupport\r\nsales@x.org\r\nhelp@x.org\r\n");
-    writeFile(f.home.file("BrevicastSettings.ini"), "[Defaults]\r\ncbFromEmail=SUPPORT\r\n");
+    QVERIFY(writeFile(f.home.file("Accounts.txt"), "Sales\r\nSupport\r\nsales@x.org\r\nhelp@x.org\r\n"));
+    QVERIFY(writeFile(f.home.file("BrevicastSettings.ini"), "[Defaults]\r\ncbFromEmail=SUPPORT\r\n"));
     QVERIFY(f.start());
     QCOMPARE(items(f.window->cbFromEmail), (QStringList{"Sales", "Support"}));
     QCOMPARE(f.window->cbFromEmail->currentText(), QString("Support"));
@@ -254,7 +254,7 @@ void TestMainState::newMessage_clearsTheMessage()
 void TestMainState::subjects_loadedAndSavedWithoutCaseDuplicates()
 {
     test::MainWindowFixture f;
-    writeFile(f.home.file("Subjects.txt"), "alpha\r\nBeta\r\n");
+    QVERIFY(writeFile(f.home.file("Subjects.txt"), "alpha\r\nBeta\r\n"));
     QVERIFY(f.start());
     auto& w = *f.window;
     QCOMPARE(items(w.cbEmailSubject), (QStringList{"alpha", "Beta"}));
@@ -274,7 +274,7 @@ void TestMainState::subjects_loadedAndSavedWithoutCaseDuplicates()
 void TestMainState::deleteSubject_removesFromList()
 {
     test::MainWindowFixture f;
-    writeFile(f.home.file("Subjects.txt"), "alpha\r\nBeta\r\n");
+    QVERIFY(writeFile(f.home.file("Subjects.txt"), "alpha\r\nBeta\r\n"));
     QVERIFY(f.start());
     auto& w = *f.window;
     w.cbEmailSubject->setEditText(QStringLiteral("beta"));

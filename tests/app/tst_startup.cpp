@@ -146,8 +146,8 @@ void TestStartUp::messageFileArgument()
     QFETCH(QString, shownDomain);
     QFETCH(int, errors);
     const QByteArray message = "[Defaults]\r\ntxtDomain=message.org\r\n";
-    writeFile(m_home->file("msg.bvc"), message);
-    writeFile(m_home->file("BrevicastSettings.ini"), "[Defaults]\r\ntxtDomain=settings.org\r\n");
+    QVERIFY(writeFile(m_home->file("msg.bvc"), message));
+    QVERIFY(writeFile(m_home->file("BrevicastSettings.ini"), "[Defaults]\r\ntxtDomain=settings.org\r\n"));
     const QString arg = argument.trimmed().isEmpty() ? argument : m_home->file(argument);
 
     QString domain;
@@ -163,8 +163,8 @@ void TestStartUp::messageFileArgument()
 void TestStartUp::badDatabaseFile_oneMessageNothingOverwritten()
 {
     const QByteArray junk = QByteArray("This is a letter, not a database.\n").repeated(200);
-    writeFile(m_home->file("Brevicast.db"), junk);
-    writeFile(m_home->file("BrevicastSettings.ini"), "[Defaults]\r\ntxtDomain=keep.org\r\n");
+    QVERIFY(writeFile(m_home->file("Brevicast.db"), junk));
+    QVERIFY(writeFile(m_home->file("BrevicastSettings.ini"), "[Defaults]\r\ntxtDomain=keep.org\r\n"));
 
     CloseWhenStarted closer;
     QCOMPARE(run(), 1);
@@ -183,7 +183,7 @@ void TestStartUp::programFolderNotWritable_oneMessage()
 {
     // A "folder" that is a plain file: nothing can be created in it, even by
     // a user that ignores permissions.
-    writeFile(m_home->file("not-a-folder"), "x");
+    QVERIFY(writeFile(m_home->file("not-a-folder"), "x"));
     m_folder = m_home->file("not-a-folder") + QLatin1Char('/');
     CloseWhenStarted closer;
     QCOMPARE(run(), 1);

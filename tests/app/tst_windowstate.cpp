@@ -328,7 +328,7 @@ void TestWindowState::badInput()
 
     bv::test::TempProgramFolder home;
     const QString path = home.file("BrevicastSettings.ini");
-    writeFile(path, file);
+    QVERIFY(writeFile(path, file));
     QList<ControlValue> controls = readBack(path, home.path());
     QCOMPARE(named(controls, "txtDomain").text, domain);
     QCOMPARE(named(controls, "memTextMessage").lines, body);
@@ -377,8 +377,8 @@ void TestWindowState::relativeFileNames_liveInProgramFolder()
 {
     bv::test::TempProgramFolder home;
     const QString path = home.file("BrevicastSettings.ini");
-    writeFile(path, "[Defaults]\r\nopnTextMessage=body.txt\r\nopnImage=/srv/pics/logo.gif\r\n"
-                     "cbRecipientEmailFormat=custom\r\ncbCurrentList=Gone\r\n");
+    QVERIFY(writeFile(path, "[Defaults]\r\nopnTextMessage=body.txt\r\nopnImage=/srv/pics/logo.gif\r\n"
+                     "cbRecipientEmailFormat=custom\r\ncbCurrentList=Gone\r\n"));
     QList<ControlValue> controls = readBack(path, home.path());
     QCOMPARE(named(controls, "opnTextMessage").text, home.file("body.txt"));
     QCOMPARE(named(controls, "opnTextMessage").folder, QDir::cleanPath(home.path()));

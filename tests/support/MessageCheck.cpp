@@ -46,9 +46,11 @@ ParsedMessage readWithPython(const QString& path)
 {
     ParsedMessage parsed;
     QProcess python;
-    python.start("/usr/bin/python3", {"-I", QStringLiteral(BV_SOURCE_DIR "/tests/support/check_message.py"), path});
+    python.start("/usr/bin/python3",
+                 {"-I", QStringLiteral(BV_SOURCE_DIR "/tests/support/check_message.py"), path});
     if (!python.waitForFinished(60000) || python.exitCode() != 0) {
-        parsed.error = "python: " + QString::fromUtf8(python.readAllStandardError()) + python.errorString();
+        parsed.error =
+            "python: " + QString::fromUtf8(python.readAllStandardError()) + python.errorString();
         return parsed;
     }
     const QJsonObject o = QJsonDocument::fromJson(python.readAllStandardOutput()).object();
