@@ -62,6 +62,9 @@ TfmSetup::TfmSetup(Services& services, bv::data::Connection& connection, QWidget
     m_address->setObjectName(QStringLiteral("cbEmailAddress"));
     m_address->setEditable(true);
     m_address->setInsertPolicy(QComboBox::NoInsert);
+    // Wide enough for an address whether or not the fields below are shown.
+    m_address->setMinimumContentsLength(28);
+    m_address->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     m_address->setAccessibleName(accessible(QStringLiteral("&Your email")));
     m_address->installEventFilter(this);
     if (m_address->lineEdit())
