@@ -100,8 +100,8 @@ void MessageCommands::InsertSpecial(QAction* action)
     } else {
         return;
     }
-    // The inserted text is left on the clipboard, as users of the program know
-    // it; the editor gets it directly, so that a clipboard owned by another
+    // The inserted text stays on the clipboard afterwards. The editor takes it
+    // directly rather than by pasting, so that a clipboard owned by another
     // program cannot slip different text in.
     QGuiApplication::clipboard()->setText(text);
     editor->setFocus();
