@@ -93,7 +93,7 @@ void MessageCommands::InsertSpecial(QAction* action)
         if (editor != w.memHTMLSource)
             return;
         const QString path =
-            askOpen(w.opnImage, QStringLiteral("Open Image"), kImageFilter, QString());
+            askFile(Ask::Open, w.opnImage, QStringLiteral("Open Image"), kImageFilter, QString());
         if (path.isEmpty())
             return;
         text = compose::insertText(compose::InsertAction::Image, native(path));
@@ -146,20 +146,12 @@ bool MessageCommands::memHTMLSourceExit()
     return shown;
 }
 
-QString MessageCommands::askOpen(FileDialogState& state, const QString& title,
+QString MessageCommands::askFile(Ask kind, FileDialogState& state, const QString& title,
                                  const QString& filter, const QString& ext)
 {
-    FileRequest request{title, filter, ext, w.services().programFolder, state.fileName};
-    const QString path = w.services().dialogs.openFile(request);
-    if (!path.isEmpty())
-        state = {path, QFileInfo(path).path()};
-    return path;
-}
-
-QString MessageCommands::askSave(FileDialogState& state, const QString& filter, const QString& ext)
-{
-    FileRequest request{QString(), filter, ext, w.services().programFolder, state.fileName};
-    const QString path = w.services().dialogs.saveFile(request);
+    const FileRequest request{title, filter, ext, w.services().programFolder, state.fileName};
+    Dialogs& dialogs = w.services().dialogs;
+    const QString path = kind == Ask::Open ? dialogs.openFile(request) : dialogs.saveFile(request);
     if (!path.isEmpty())
         state = {path, QFileInfo(path).path()};
     return path;
@@ -167,8 +159,8 @@ QString MessageCommands::askSave(FileDialogState& state, const QString& filter, 
 
 void MessageCommands::openMessage()
 {
-    const QString path = askOpen(w.opnMessage, QStringLiteral("Open Message"), kMessageFilterOpen,
-                                 QStringLiteral("BVC"));
+    const QString path = askFile(Ask::Open, w.opnMessage, QStringLiteral("Open Message"),
+                                 kMessageFilterOpen, QStringLiteral("BVC"));
     if (!path.isEmpty())
         w.loadWindowState(path, true);
 }
@@ -177,7 +169,8 @@ void MessageCommands::saveMessage()
 {
     QString path = w.SaveDialog3.fileName;
     if (path.isEmpty())
-        path = askSave(w.SaveDialog3, kMessageFilterSave, QStringLiteral("BVC"));
+        path =
+            askFile(Ask::Save, w.SaveDialog3, QString(), kMessageFilterSave, QStringLiteral("BVC"));
     if (!path.isEmpty())
         w.saveWindowState(path);
 }
@@ -197,15 +190,15 @@ bool MessageCommands::loadBody(QPlainTextEdit* editor, const QString& path)
 
 void MessageCommands::loadPlainText()
 {
-    const QString path = askOpen(w.opnTextMessage, QStringLiteral("Open Text Message"), kTextFilter,
-                                 QStringLiteral("TXT"));
+    const QString path = askFile(Ask::Open, w.opnTextMessage, QStringLiteral("Open Text Message"),
+                                 kTextFilter, QStringLiteral("TXT"));
     if (!path.isEmpty())
         loadBody(w.memTextMessage, path);
 }
 
 void MessageCommands::loadHtml()
 {
-    const QString path = askOpen(w.opnHTMLMessage, QStringLiteral("Open Text Message"),
+    const QString path = askFile(Ask::Open, w.opnHTMLMessage, QStringLiteral("Open Text Message"),
                                  kHtmlFilterOpen, QStringLiteral("HTM"));
     if (path.isEmpty() || !QFileInfo::exists(path))
         return;
@@ -218,7 +211,7 @@ void MessageCommands::saveBody(QPlainTextEdit* editor, FileDialogState& state,
 {
     QString path = askName ? QString() : state.fileName;
     if (path.isEmpty())
-        path = askSave(state, filter, ext);
+        path = askFile(Ask::Save, state, QString(), filter, ext);
     if (path.isEmpty())
         return;
     // Not written means the body is not safe on disk: the user must hear of it.

@@ -6,7 +6,6 @@
 
 class QAction;
 class QPlainTextEdit;
-class QTextBrowser;
 
 namespace bv::app {
 
@@ -53,11 +52,15 @@ public:
 
 private:
     QPlainTextEdit* focusedEditor() const;
-    // Shows the open dialog; the chosen path, empty when cancelled. The dialog
-    // state keeps the chosen name.
-    QString askOpen(FileDialogState& state, const QString& title, const QString& filter,
+    // Shows an open or save dialog starting in the program folder; the chosen
+    // path, empty when cancelled. The dialog state keeps the chosen name.
+    enum class Ask
+    {
+        Open,
+        Save
+    };
+    QString askFile(Ask kind, FileDialogState& state, const QString& title, const QString& filter,
                     const QString& ext);
-    QString askSave(FileDialogState& state, const QString& filter, const QString& ext);
     // Replaces the editor's text by the file's lines; a file that cannot be
     // read is reported and the editor keeps its text.
     bool loadBody(QPlainTextEdit* editor, const QString& path);

@@ -43,6 +43,15 @@ bool focusSubject(TfrmBrevicastMain& w)
     return QTest::qWaitFor([&] { return w.cbEmailSubject->hasFocus(); });
 }
 
+// One sender account, offered in the From picker but not chosen.
+bool offerSender(test::MainWindowFixture& f, const QByteArray& name)
+{
+    if (!writeFile(f.home.file("Accounts.txt"), name + "\r\nann@example.com\r\n"))
+        return false;
+    f.window->loadSenderNames();
+    return f.window->cbFromEmail->count() == 1;
+}
+
 // The page's text; the line break after the last line shows as a blank.
 QString shownPage(const TfrmBrevicastMain& w)
 {
@@ -523,8 +532,7 @@ void TestMessageCommands::bodyFiles_unwritable_reported()
 void TestMessageCommands::previewFile_needsSenderAndSubject()
 {
     auto& w = *f->window;
-    QVERIFY(writeFile(f->home.file("Accounts.txt"), "Ann\r\nann@example.com\r\n"));
-    w.loadSenderNames();
+    QVERIFY(offerSender(*f, "Ann"));
     w.cbEmailSubject->setEditText("Offer");
     w.Action5->trigger();
     QCOMPARE(f->dialogs.texts("message"), QStringList{"Please select a From Address."});
@@ -541,8 +549,7 @@ void TestMessageCommands::previewFile_needsSenderAndSubject()
 void TestMessageCommands::previewFile_readByBothParsers()
 {
     auto& w = *f->window;
-    QVERIFY(writeFile(f->home.file("Accounts.txt"), "Ann Sender\r\nann@example.com\r\n"));
-    w.loadSenderNames();
+    QVERIFY(offerSender(*f, "Ann Sender"));
     w.cbFromEmail->setCurrentIndex(0);
     const QString png = f->home.file("logo.png");
     const QString jpeg = f->home.file("photos/team photo.jpg");
@@ -586,9 +593,8 @@ void TestMessageCommands::previewFile_readByBothParsers()
 void TestMessageCommands::previewFile_missingImage_keepsEarlierFile()
 {
     auto& w = *f->window;
-    QVERIFY(writeFile(f->home.file("Accounts.txt"), "Ann\r\nann@example.com\r\n"));
+    QVERIFY(offerSender(*f, "Ann"));
     QVERIFY(writeFile(f->home.file("Preview.eml"), "earlier preview\r\n"));
-    w.loadSenderNames();
     w.cbFromEmail->setCurrentIndex(0);
     w.cbEmailSubject->setEditText("Offer");
     const QString gone = f->home.file("gone.gif");

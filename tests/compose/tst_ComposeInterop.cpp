@@ -12,17 +12,8 @@
 
 using namespace bv::compose;
 using bv::test::crLfLines;
+using bv::test::lf;
 using bv::test::ParsedMessage;
-
-namespace {
-
-// Python hands text back with LF line ends, GMime as it stood.
-QByteArray lf(QByteArray text)
-{
-    return text.replace("\r\n", "\n");
-}
-
-} // namespace
 
 class TestComposeInterop : public QObject
 {

@@ -33,14 +33,12 @@ QByteArray asDecoded(const QByteArray& lines)
     return lines.endsWith("\r\n") ? lines.chopped(2) : lines;
 }
 
-// Python hands text back with LF line ends, GMime as it stood: lines are
-// compared, not their ends.
+} // namespace
+
 QByteArray lf(QByteArray text)
 {
     return text.replace("\r\n", "\n");
 }
-
-} // namespace
 
 ParsedMessage readWithPython(const QString& path)
 {

@@ -48,6 +48,9 @@ struct ExpectedMessage
 
 // The message text's lines as the encoder sees them: CR LF after each.
 QByteArray crLfLines(const QString& text);
+// Python hands text back with LF line ends, GMime as it stood: lines are
+// compared, not their ends.
+QByteArray lf(QByteArray text);
 
 // Empty when the parsed message is the expected one: multipart/related holding
 // multipart/alternative (text/plain, text/html), then the image parts in
