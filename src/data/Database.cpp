@@ -184,11 +184,9 @@ public:
             return;
         }
         default: {
-            QString s = v.toString();
-            // Stored text has no trailing blanks, and "=" ignores them.
-            while (s.endsWith(QLatin1Char(' ')))
-                s.chop(1);
-            const QByteArray t = s.toUtf8();
+            // Bound as given: a memo keeps its trailing blanks; fixed-width
+            // text loses them when stored, and comparisons drop them.
+            const QByteArray t = v.toString().toUtf8();
             sqlite3_bind_text(m_stmt, i, t.constData(), int(t.size()), SQLITE_TRANSIENT);
         }
         }
@@ -406,7 +404,7 @@ void Connection::open(const QString& folder)
         throw DbError(text, rc);
     }
     sqlite3_extended_result_codes(db, 0);
-    sqlite3_busy_timeout(db, 10000);
+    sqlite3_busy_timeout(db, DefaultBusyTimeoutMs);
     auto run = [db](const char* sql) {
         char* err = nullptr;
         const int code = sqlite3_exec(db, sql, nullptr, nullptr, &err);
@@ -420,7 +418,14 @@ void Connection::open(const QString& folder)
         // Reading the header first: a file that is not a database fails here,
         // before anything is written.
         run("SELECT count(*) FROM sqlite_master");
-        run("PRAGMA auto_vacuum = INCREMENTAL");
+        // Only a new file takes the setting, and asking for it on an existing
+        // one needs the write lock that another program may be holding.
+        sqlite3_stmt* pages = nullptr;
+        sqlite3_prepare_v2(db, "PRAGMA page_count", -1, &pages, nullptr);
+        const bool fresh = sqlite3_step(pages) == SQLITE_ROW && sqlite3_column_int64(pages, 0) == 0;
+        sqlite3_finalize(pages);
+        if (fresh)
+            run("PRAGMA auto_vacuum = INCREMENTAL");
         run("PRAGMA journal_mode = WAL");
         run("PRAGMA synchronous = NORMAL");
         // Fewer, larger checkpoints: each one waits for the disk.
@@ -490,6 +495,20 @@ void Connection::copyTableToFile(const QString& tableName, const QString& filePa
         QFile::remove(temp);
         throw DbError(QStringLiteral("Cannot write the table file \"%1\".").arg(filePath));
     }
+}
+
+void Connection::setBusyTimeout(int ms)
+{
+    std::lock_guard lock(m_mutex);
+    m_busyTimeoutMs = ms;
+    if (m_db)
+        sqlite3_busy_timeout(m_db, ms);
+}
+
+int Connection::busyTimeout() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_busyTimeoutMs;
 }
 
 qint64 Connection::lastInsertRowid() const

@@ -87,6 +87,12 @@ public:
     // quotes in place of the table.
     void copyTableToFile(const QString& table, const QString& filePath);
 
+    // How long a statement waits for a table another connection or program
+    // is writing before it fails with the engine's "database is locked".
+    static constexpr int DefaultBusyTimeoutMs = 10000;
+    void setBusyTimeout(int ms);
+    int busyTimeout() const;
+
     // Row id of the last row this connection inserted; hold mutex() across the
     // insert and this call when other threads share the connection.
     qint64 lastInsertRowid() const;
@@ -105,6 +111,7 @@ private:
     QString m_folder;
     sqlite3* m_db = nullptr;
     mutable std::recursive_mutex m_mutex;
+    int m_busyTimeoutMs = DefaultBusyTimeoutMs;
     struct Cache;
     std::unique_ptr<Cache> m_cache;
 };
