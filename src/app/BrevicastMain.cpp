@@ -216,8 +216,10 @@ void TfrmBrevicastMain::afterFirstShow()
     const QString settings = m_services.programFolder + settingsFileName();
     // A message file that cannot be read must not leave a blank window that
     // would overwrite the settings file at shut-down.
-    if (messageFile.isEmpty() || !loadWindowState(messageFile, true))
-        loadWindowState(settings);
+    if (messageFile.isEmpty() || !loadWindowState(messageFile, true)) {
+        // Nor may a settings file that is there but cannot be read.
+        m_keepSettingsFile = !loadWindowState(settings);
+    }
 
     txtTestEmail->setEditText(QStringLiteral("Enter Test Email Address"));
     Action3->setEnabled(false);
@@ -323,7 +325,7 @@ bool TfrmBrevicastMain::memHTMLSourceExit()
 compose::ComposeInput TfrmBrevicastMain::composeInput() const
 {
     return {returned::FormatSender(m_services.programFolder, cbFromEmail->currentText()),
-            cbEmailSubject->currentText(), memTextMessage->toPlainText(), memHTMLSource->toPlainText()};
+            cbEmailSubject->currentText(), editorText(memTextMessage), editorText(memHTMLSource)};
 }
 
 void TfrmBrevicastMain::ComposeMessage(const QString& salutation, const QString& firstName,
@@ -568,7 +570,8 @@ void TfrmBrevicastMain::closeEvent(QCloseEvent* event)
     // and writing it would replace the user's settings with blanks.
     if (m_startupDone) {
         saveSubjects();
-        SaveComponentStates();
+        if (!m_keepSettingsFile)
+            SaveComponentStates();
     }
     event->accept();
 }

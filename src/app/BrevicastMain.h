@@ -275,6 +275,8 @@ private:
     QString m_messageFileArgument;
     bool m_shown = false;
     bool m_startupDone = false;
+    // The settings file could not be read at start: shut-down leaves it alone.
+    bool m_keepSettingsFile = false;
 };
 
 } // namespace bv::app
