@@ -2,6 +2,7 @@
 
 #include "data/Database.h"
 
+#include <QMetaType>
 #include <QString>
 
 #include <optional>
@@ -75,3 +76,5 @@ private:
 QString engineUpper(const QString& text);
 
 } // namespace bv::lists
+
+Q_DECLARE_METATYPE(bv::lists::SearchRequest)
