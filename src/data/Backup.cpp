@@ -131,19 +131,27 @@ BackupOutcome RestoreBackup(Connection& data, const QString& programFolder, cons
     return {true, {}};
 }
 
-void BackupCommands::BackupLists()
+std::optional<QString> BackupCommands::askFolder(BackupFolderPrompt::Mode mode, const QString& initialName,
+                                                const QString& cancelled)
 {
     std::optional<QString> name;
     try {
-        name = m.prompt.askFolder(BackupFolderPrompt::Mode::Backup, backupTimestamp(m.clock.now()));
+        name = m.prompt.askFolder(mode, initialName);
     } catch (const std::exception& e) {
         m.dialogs.message(errorText(e), Severity::Error);
-        return;
+        return std::nullopt;
     }
-    if (!name) {
-        m.dialogs.message(QStringLiteral("Backup Cancelled."));
+    if (!name)
+        m.dialogs.message(cancelled);
+    return name;
+}
+
+void BackupCommands::BackupLists()
+{
+    const std::optional<QString> name = askFolder(BackupFolderPrompt::Mode::Backup,
+                                                  backupTimestamp(m.clock.now()), QStringLiteral("Backup Cancelled."));
+    if (!name)
         return;
-    }
     const BackupOutcome made = CreateBackup(m.data, m.programFolder, *name);
     if (made.ok)
         m.dialogs.message(QStringLiteral("Backup created successfully."));
@@ -168,17 +176,10 @@ void BackupCommands::RestoreLists()
         m.dialogs.message(QStringLiteral("No Backups Exist"));
         return;
     }
-    std::optional<QString> name;
-    try {
-        name = m.prompt.askFolder(BackupFolderPrompt::Mode::Restore, QString());
-    } catch (const std::exception& e) {
-        m.dialogs.message(errorText(e), Severity::Error);
+    const std::optional<QString> name =
+        askFolder(BackupFolderPrompt::Mode::Restore, QString(), QStringLiteral("Restore Cancelled."));
+    if (!name)
         return;
-    }
-    if (!name) {
-        m.dialogs.message(QStringLiteral("Restore Cancelled."));
-        return;
-    }
     const BackupOutcome safety = CreateBackup(m.data, m.programFolder, safetyBackupName());
     if (!safety.ok) {
         m.dialogs.message(safety.error, Severity::Error);

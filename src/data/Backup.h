@@ -83,6 +83,9 @@ public:
     void RestoreLists();
 
 private:
+    // The prompt's answer; nothing after an error or a cancel, both shown.
+    std::optional<QString> askFolder(BackupFolderPrompt::Mode mode, const QString& initialName,
+                                     const QString& cancelled);
     QString safetyBackupName() const;
 
     Parts m;

@@ -47,12 +47,15 @@ public:
     std::optional<QString> askFolder(Mode mode, const QString& initialName) override
     {
         asked << QStringLiteral("%1 %2").arg(mode == Mode::Backup ? "backup" : "restore", initialName);
+        if (!failure.isEmpty())
+            throw std::runtime_error(failure.toStdString());
         if (answers.isEmpty())
             return std::nullopt;
         return answers.takeFirst();
     }
     QStringList asked;
     QList<std::optional<QString>> answers;
+    QString failure; // thrown while the prompt is open
 };
 
 const char* const ChildFolder = "BV_RESTORE_CHILD_FOLDER";
@@ -231,19 +234,24 @@ void TestBackup::restoreLists_replacesEverything()
 void TestBackup::restoreLists_refusals_data()
 {
     QTest::addColumn<bool>("makeBackups");
+    QTest::addColumn<QString>("failure");
     QTest::addColumn<QStringList>("asked");
     QTest::addColumn<QStringList>("messages");
-    QTest::newRow("no Backups folder") << false << QStringList() << QStringList{"No Backups Exist"};
-    QTest::newRow("cancelled") << true << QStringList{"restore "} << QStringList{"Restore Cancelled."};
+    QTest::newRow("no Backups folder") << false << "" << QStringList() << QStringList{"No Backups Exist"};
+    QTest::newRow("cancelled") << true << "" << QStringList{"restore "} << QStringList{"Restore Cancelled."};
+    QTest::newRow("prompt fails") << true << "Error creating Backups folder." << QStringList{"restore "}
+                                  << QStringList{"Error creating Backups folder."};
 }
 
 void TestBackup::restoreLists_refusals()
 {
     QFETCH(bool, makeBackups);
+    QFETCH(QString, failure);
     QFETCH(QStringList, asked);
     QFETCH(QStringList, messages);
     if (makeBackups)
         QDir().mkpath(backupsFolder(m_folder->path()));
+    m_prompt->failure = failure;
     const QStringList before = lists(*m_data);
     commands().RestoreLists();
     QCOMPARE(m_prompt->asked, asked);
