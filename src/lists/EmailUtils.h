@@ -52,4 +52,45 @@ void HarvestText(QByteArrayView text, TextEncoding encoding,
 // Lines of a text as HarvestText counts them.
 qsizetype countLines(QByteArrayView text);
 
+// Progress: Pos out of Max.
+using TReportStatus = std::function<void(int Pos, int Max)>;
+
+// Moves the recipients whose addresses turn up in returned mail into the
+// exclusion lists. Each operation opens its own connection xConn on the
+// program folder and closes it before returning, also when a statement
+// fails (the error, a bv::data::DbError, goes to the caller; what already
+// ran stays applied).
+class TExclude
+{
+public:
+    explicit TExclude(QString programFolder);
+
+    TReportStatus OnStatus;
+    int DeletedRecipients = 0; // recipients removed by the last ExcludeCollected
+    int NewExclusions = 0;     // exclusion rows added by the last ExcludeCollected
+
+    // Fills BadEmail with one row per distinct (address as stored, list) of
+    // the recipients whose address, ignoring letter case, is harvested from
+    // lines and not in ignoreList; in listName only unless it is empty.
+    // Reports OnStatus(i, lines) before line i.
+    void CollectAddresses(const QString& listName, const QStringList& ignoreList,
+                          const QStringList& lines);
+    // Copies the collected recipients that their list does not yet exclude
+    // into ExclusionList and removes every collected recipient.
+    void ExcludeCollected();
+
+    // The statement texts, in the program's dialect. Collect takes :eml.
+    static QString collectStatement(const QString& listName);
+    struct ExcludeStatements
+    {
+        QString countNew, copy, countDeleted, remove;
+    };
+    static ExcludeStatements excludeStatements();
+
+private:
+    void status(int pos, int max) const;
+
+    QString m_folder;
+};
+
 } // namespace bv::lists
