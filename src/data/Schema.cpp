@@ -99,8 +99,7 @@ QStringList extraIndexes(const TableDef& t)
     if (t.name == QLatin1String("EmailHistory"))
         return {QStringLiteral("(\"StartTime\")")};
     if (t.name == QLatin1String("BadEmail"))
-        return {QStringLiteral("(\"List\", \"EmailMemo\")"),
-                QStringLiteral("(upper(\"EmailMemo\"), upper(\"List\"))")};
+        return {QStringLiteral("(\"List\", \"EmailMemo\")")};
     return {};
 }
 

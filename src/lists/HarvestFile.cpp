@@ -8,6 +8,10 @@
 #include <QSet>
 
 #include <algorithm>
+#include <cstring>
+#include <memory>
+#include <string_view>
+#include <unordered_set>
 #include <vector>
 
 namespace bv::lists {
@@ -15,6 +19,7 @@ namespace bv::lists {
 namespace {
 
 constexpr qsizetype EmailMemoWidth = 90;
+constexpr size_t BlockSize = 1 << 20;
 
 // The text as the EmailMemo field keeps it: at most its width in characters.
 QByteArrayView fitField(QByteArrayView utf8)
@@ -58,34 +63,34 @@ HarvestError::HarvestError(const QString& message)
 {
 }
 
-int HarvestUniqueAddresses(data::Connection& connection, const QString& filePath,
-                           const QStringList& ignoreList, const LineProgress& progress)
+UniqueAddresses::UniqueAddresses(QByteArrayView text, const QStringList& ignoreList,
+                                 const LineProgress& progress)
 {
-    connection.execute(QStringLiteral("delete from bademail"));
-
-    QFile file(filePath);
-    if (!file.open(QIODevice::ReadOnly))
-        throw HarvestError(file.errorString());
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        throw HarvestError(file.errorString());
-    file.close();
     // As the program reads every text file: UTF-8, else 8-bit Latin-1.
-    const TextEncoding encoding =
-        QByteArrayView(bytes).isValidUtf8() ? TextEncoding::Utf8 : TextEncoding::Latin1;
-
+    const TextEncoding encoding = text.isValidUtf8() ? TextEncoding::Utf8 : TextEncoding::Latin1;
     QSet<QByteArray> ignore;
     for (const QString& a : ignoreList)
         ignore.insert(a.toUtf8());
 
-    // Duplicates are caught in memory by the stored form of the address, so
-    // that every row of the table stays distinct.
-    QSet<QByteArray> seen;
-    std::vector<QByteArray> found;
+    // Caught by the stored form of the address, so that every row of the
+    // table stays distinct. The addresses live in large blocks that never
+    // move; the set holds views of them.
+    size_t blockUsed = BlockSize;
+    auto keep = [&](QByteArrayView a) {
+        if (blockUsed + size_t(a.size()) > BlockSize) {
+            m_blocks.push_back(std::make_unique<char[]>(std::max(BlockSize, size_t(a.size()))));
+            blockUsed = 0;
+        }
+        char* p = m_blocks.back().get() + blockUsed;
+        std::memcpy(p, a.data(), size_t(a.size()));
+        blockUsed += size_t(a.size());
+        return std::string_view(p, size_t(a.size()));
+    };
+    std::unordered_set<std::string_view> seen;
     QByteArray latin1Buffer;
-    const qsizetype lines = progress ? countLines(bytes) : 0;
+    const qsizetype lines = progress ? countLines(text) : 0;
     HarvestText(
-        bytes, encoding,
+        text, encoding,
         [&](qsizetype line) {
             if (progress)
                 progress(line, lines);
@@ -99,21 +104,55 @@ int HarvestUniqueAddresses(data::Connection& connection, const QString& filePath
             if (ignore.contains(QByteArray::fromRawData(utf8.data(), utf8.size())))
                 return;
             const QByteArrayView stored = fitField(utf8);
-            const QByteArray key = QByteArray::fromRawData(stored.data(), stored.size());
-            if (seen.contains(key))
+            if (seen.count(std::string_view(stored.data(), size_t(stored.size()))))
                 return;
-            found.push_back(stored.toByteArray());
-            seen.insert(found.back());
+            m_sorted.push_back(keep(stored));
+            seen.insert(m_sorted.back());
         });
-    seen.clear();
+    std::sort(m_sorted.begin(), m_sorted.end());
+}
 
-    // In index order the three indexes of BadEmail grow at their ends.
-    std::sort(found.begin(), found.end());
+UniqueAddresses::~UniqueAddresses() = default;
+
+void UniqueAddresses::writeTo(data::Connection& connection) const
+{
+    // In index order the indexes of BadEmail grow at their ends. The rows go
+    // in as JSON arrays of many thousands: run once per address, the insert
+    // statement costs several times the insert itself. No address holds a
+    // character that JSON would escape: quotes, backslashes and control
+    // characters all end an address.
+    const QString insert =
+        QStringLiteral("insert into bademail (emailmemo) select value from json_each(:eml)");
+    constexpr size_t Batch = 50000;
     Transaction transaction(connection);
-    const QString insert = QStringLiteral("insert into bademail (emailmemo) values (:eml)");
-    for (const QByteArray& a : found)
-        connection.execute(insert, {{QStringLiteral("eml"), QString::fromUtf8(a)}});
+    QByteArray json;
+    for (size_t from = 0; from < m_sorted.size(); from += Batch) {
+        json = "[";
+        for (size_t i = from; i < std::min(m_sorted.size(), from + Batch); ++i) {
+            if (i > from)
+                json += ',';
+            json += '"';
+            json.append(m_sorted[i].data(), qsizetype(m_sorted[i].size()));
+            json += '"';
+        }
+        json += ']';
+        connection.execute(insert, {{QStringLiteral("eml"), QString::fromUtf8(json)}});
+    }
     transaction.commit();
+}
+
+int HarvestUniqueAddresses(data::Connection& connection, const QString& filePath,
+                           const QStringList& ignoreList, const LineProgress& progress)
+{
+    connection.execute(QStringLiteral("delete from bademail"));
+    QFile file(filePath);
+    if (!file.open(QIODevice::ReadOnly))
+        throw HarvestError(file.errorString());
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        throw HarvestError(file.errorString());
+    file.close();
+    UniqueAddresses(bytes, ignoreList, progress).writeTo(connection);
     return connection.scalar(QStringLiteral("select count(*) from bademail")).toInt();
 }
 

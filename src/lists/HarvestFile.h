@@ -1,9 +1,13 @@
 #pragma once
 
+#include <QByteArrayView>
 #include <QString>
 #include <QStringList>
 
 #include <functional>
+#include <memory>
+#include <string_view>
+#include <vector>
 #include <stdexcept>
 
 namespace bv {
@@ -28,6 +32,28 @@ private:
 
 // Called before each line: line counted from 0, out of lines.
 using LineProgress = std::function<void(qsizetype line, qsizetype lines)>;
+
+// The distinct addresses of a text (the bytes of a file: UTF-8, or Latin-1
+// when they are not valid UTF-8), upper-cased and cut to the width of
+// BadEmail's EmailMemo, leaving out those of ignoreList (upper-cased).
+class UniqueAddresses
+{
+public:
+    UniqueAddresses(QByteArrayView text, const QStringList& ignoreList,
+                    const LineProgress& progress = {});
+    ~UniqueAddresses();
+    UniqueAddresses(const UniqueAddresses&) = delete;
+    UniqueAddresses& operator=(const UniqueAddresses&) = delete;
+
+    // UTF-8, in index order.
+    const std::vector<std::string_view>& sorted() const { return m_sorted; }
+    // Adds one BadEmail row for each, in one transaction.
+    void writeTo(data::Connection& connection) const;
+
+private:
+    std::vector<std::unique_ptr<char[]>> m_blocks;
+    std::vector<std::string_view> m_sorted;
+};
 
 // The unique-address harvest of a mailbox or any text file: empties BadEmail,
 // then records every harvested address once, upper-cased, in EmailMemo,

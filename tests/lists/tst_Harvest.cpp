@@ -278,18 +278,18 @@ void TestHarvest::exclude()
 void TestHarvest::upperIndexes_existingDatabaseGetsThem()
 {
     const QString count = "select count(*) from sqlite_master where type = 'index' and sql like '%upper(%'";
-    QCOMPARE(m_c->scalar(count).toInt(), 3);
+    QCOMPARE(m_c->scalar(count).toInt(), 2);
     // A database made before the indexes existed gets them at its next open.
     // Straight to the engine: the dialect would take "index" for the column.
     QCOMPARE(sqlite3_exec(m_c->handle(),
                           "drop index RecipientList_x2; drop index ExclusionList_x2; "
-                          "drop index BadEmail_x2; PRAGMA user_version = 1",
+                          "PRAGMA user_version = 1",
                           nullptr, nullptr, nullptr),
              SQLITE_OK);
     QCOMPARE(m_c->scalar(count).toInt(), 0);
     m_c->close();
     m_c->open(m_home->path());
-    QCOMPARE(m_c->scalar(count).toInt(), 3);
+    QCOMPARE(m_c->scalar(count).toInt(), 2);
 }
 
 void TestHarvest::statements_lookUpByIndex_data()
