@@ -197,6 +197,14 @@ qsizetype countLines(QByteArrayView text)
     return lines;
 }
 
+QString upperAscii(QString text)
+{
+    for (QChar& c : text)
+        if (c >= QLatin1Char('a') && c <= QLatin1Char('z'))
+            c = QChar(c.unicode() - 'a' + 'A');
+    return text;
+}
+
 void HarvestAddresses(const QStringList& lines, const std::function<void(const QString&)>& sink)
 {
     HarvestAddresses(lines, {}, sink);

@@ -31,6 +31,9 @@ ScanResult ScanAddress(QStringView text);
 // The same over the bytes of a text; positions in bytes.
 ScanResult ScanAddress(QByteArrayView text);
 
+// Upper case as harvesting means it: the ASCII letters only.
+QString upperAscii(QString text);
+
 // Every address of the lines, upper-cased (ASCII letters only), in order.
 // Line breaks inside a given line end it as well.
 void HarvestAddresses(const QStringList& lines, const std::function<void(const QString&)>& sink);

@@ -23,14 +23,6 @@ const char* const Collected =
     " from BadEmail be cross join RecipientList rl where Upper(rl.list)=Upper(be.list) and "
     "Upper(rl.Email) = Upper(be.emailmemo)";
 
-QString upperAscii(QString s)
-{
-    for (QChar& c : s)
-        if (c >= QLatin1Char('a') && c <= QLatin1Char('z'))
-            c = QChar(c.unicode() - 'a' + 'A');
-    return s;
-}
-
 } // namespace
 
 QString TExclude::collectStatement(const QString& listName)

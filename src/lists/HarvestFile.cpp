@@ -70,7 +70,7 @@ UniqueAddresses::UniqueAddresses(QByteArrayView text, const QStringList& ignoreL
     const TextEncoding encoding = text.isValidUtf8() ? TextEncoding::Utf8 : TextEncoding::Latin1;
     QSet<QByteArray> ignore;
     for (const QString& a : ignoreList)
-        ignore.insert(a.toUtf8());
+        ignore.insert(upperAscii(a).toUtf8());
 
     // Caught by the stored form of the address, so that every row of the
     // table stays distinct. The addresses live in large blocks that never
