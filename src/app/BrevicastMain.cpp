@@ -16,6 +16,7 @@
 #include "data/GetListName.h"
 #include "data/ListManager.h"
 #include "data/TableView.h"
+#include "lists/Recipients.h"
 #include "returned/ManageEmailAccount.h"
 #include "returned/SenderAccounts.h"
 #include "send/SmtpClient.h"
@@ -151,6 +152,7 @@ void TfrmBrevicastMain::connectControls()
     connect(Action24, &QAction::triggered, m, [m] { m->saveHtml(false); });
     connect(btnSaveHTMLAs, &QToolButton::clicked, m, [m] { m->saveHtml(true); });
     connect(Action5, &QAction::triggered, m, &MessageCommands::preview);
+    connect(Action6, &QAction::triggered, this, &TfrmBrevicastMain::showRecipients);
     connect(TABSMessage, &QTabWidget::currentChanged, this, &TfrmBrevicastMain::memHTMLSourceExit);
     memHTMLSource->installEventFilter(this);
     // Links of the previewed message open in the user's browser, not inside
@@ -241,12 +243,47 @@ void TfrmBrevicastMain::runStartupMaintenance()
     if (!m_data)
         return;
     try {
-        m_recipients = std::make_unique<data::TableView>(m_data->AdsConnection1, QStringLiteral("RecipientList"));
-        m_exclusions = std::make_unique<data::TableView>(m_data->AdsConnection1, QStringLiteral("ExclusionList"));
-        data::runStartupMaintenance(*m_recipients, *m_exclusions);
+        if (lists::TfrmRecipients* w = recipientsWindow())
+            data::runStartupMaintenance(w->recipients(), w->exclusions());
     } catch (const std::exception&) {
         // Maintenance is a courtesy; the tables stay as they are.
     }
+}
+
+lists::TfrmRecipients* TfrmBrevicastMain::recipientsWindow()
+{
+    if (m_recipientsWindow || !m_data)
+        return m_recipientsWindow;
+    if (!m_listNamePrompt)
+        m_listNamePrompt = new data::TfrmGetListName(this);
+    m_recipientsWindow =
+        new lists::TfrmRecipients(m_services, m_data->AdsConnection1, m_localConnect, *m_listNamePrompt, this);
+    lists::TfrmRecipients::Hooks hooks;
+    hooks.askReturnedFileQuestion = [this] {
+        return AskQuestion(m_services.dialogs, m_services.programFolder, QLatin1String(kRtdFileMsg)) == Answer::Yes;
+    };
+    m_recipientsWindow->setHooks(std::move(hooks));
+    return m_recipientsWindow;
+}
+
+data::TableView* TfrmBrevicastMain::recipientsView() const
+{
+    return m_recipientsWindow ? &m_recipientsWindow->recipients() : nullptr;
+}
+
+data::TableView* TfrmBrevicastMain::exclusionsView() const
+{
+    return m_recipientsWindow ? &m_recipientsWindow->exclusions() : nullptr;
+}
+
+void TfrmBrevicastMain::showRecipients()
+{
+    lists::TfrmRecipients* w = recipientsWindow();
+    if (!w)
+        return;
+    m_services.dialogs.execModal(*w);
+    loadListNames();
+    refreshListCount();
 }
 
 void TfrmBrevicastMain::loadListNames()

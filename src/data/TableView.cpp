@@ -711,6 +711,19 @@ void TableView::enableControls()
     }
 }
 
+void TableView::forEachRow(const QStringList& fields,
+                           const std::function<bool(const QVariantList& row)>& fn) const
+{
+    requireOpen();
+    QStringList columns;
+    for (const QString& f : fields)
+        columns << q(m_def->fields[size_t(fieldIndex(f))].name);
+    m_connection.forEachRow(QStringLiteral("SELECT %1 FROM %2%3%4")
+                                .arg(columns.join(QLatin1Char(',')), q(m_def->name), whereClause(),
+                                     orderClause()),
+                            {}, [&fn](const QStringList&, const QVariantList& row) { return fn(row); });
+}
+
 int TableView::snapshotSize()
 {
     if (!m_open)

@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QVariant>
 
+#include <functional>
 #include <vector>
 
 namespace bv::data {
@@ -86,6 +87,10 @@ public:
     // that everything changed.
     void disableControls();
     void enableControls();
+
+    // Reads the chosen fields of every row the view shows, in its order,
+    // straight from the table; fn returns false to stop.
+    void forEachRow(const QStringList& fields, const std::function<bool(const QVariantList& row)>& fn) const;
 
     // Rows as the view currently holds them, for grids.
     int snapshotSize();
