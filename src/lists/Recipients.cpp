@@ -332,6 +332,11 @@ QWidget* TfrmRecipients::buildPage(Page& page, bool exclusions)
     auto* side = new QVBoxLayout;
     side->addLayout(form);
     side->addLayout(buttons);
+    (exclusions ? dbgExclusions : dbgRecipients) = page.grid;
+    (exclusions ? lbeEXEmail : lbeRCVEmail) = page.email;
+    (exclusions ? lbeEXLastName : lbeRCVLastName) = page.lastName;
+    (exclusions ? lbeEXFirstName : lbeRCVFirstName) = page.firstName;
+    (exclusions ? lbeEXSal : lbeRCVSal) = page.salutation;
     if (!exclusions) {
         btnRCVAdd = add;
         btnRCVUpdate = update;
