@@ -273,6 +273,7 @@ public:
     }
 
     void reset() { sqlite3_reset(m_stmt); }
+    qint64 int64At(int column) const { return sqlite3_column_int64(m_stmt, column); }
 
     double expectedWork() const
     {
@@ -776,6 +777,18 @@ void Connection::forEachRow(const QString& sql, const Params& params,
     while (run.stmt().step())
         if (!fn(cols, run.stmt().row()))
             break;
+}
+
+std::vector<qint64> Connection::selectIntegers(const QString& sql, const Params& params)
+{
+    std::lock_guard lock(m_mutex);
+    if (!m_db)
+        throw DbError(QStringLiteral("The database connection is not open."));
+    Run run(*this, params, {}, prepare(sql));
+    std::vector<qint64> out;
+    while (run.stmt().step())
+        out.push_back(run.stmt().int64At(0));
+    return out;
 }
 
 Query::Query(Connection& connection) : m_connection(connection) {}

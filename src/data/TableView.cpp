@@ -264,14 +264,8 @@ void TableView::reload(qint64 keepRowid)
 {
     if (m_signals)
         emit rowsAboutToBeReset();
-    std::vector<qint64> ids;
-    m_connection.forEachRow(QStringLiteral("SELECT rowid FROM ") + q(m_def->name) + whereClause() +
-                                orderClause(),
-                            {}, [&ids](const QStringList&, const QVariantList& row) {
-                                ids.push_back(row.at(0).toLongLong());
-                                return true;
-                            });
-    m_rowids = std::move(ids);
+    m_rowids = m_connection.selectIntegers(QStringLiteral("SELECT rowid FROM ") + q(m_def->name) + whereClause()
+                                           + orderClause());
     m_cacheRowid = -1;
     m_pos = 0;
     if (keepRowid) {
