@@ -246,7 +246,7 @@ void TfrmRecipients::buildWindow()
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(top);
     layout->addWidget(pgcLists, 1);
-    resize(900, 640);
+    resize(1000, 680);
 }
 
 QWidget* TfrmRecipients::buildPage(Page& page, bool exclusions)
@@ -267,10 +267,10 @@ QWidget* TfrmRecipients::buildPage(Page& page, bool exclusions)
     page.grid->verticalHeader()->setDefaultSectionSize(page.grid->fontMetrics().height() + 6);
     page.grid->horizontalHeader()->setSectionsClickable(true);
     page.grid->horizontalHeader()->setStretchLastSection(true);
-    page.grid->setColumnWidth(0, 60);
-    page.grid->setColumnWidth(1, 150);
-    page.grid->setColumnWidth(2, 150);
-    page.grid->setColumnWidth(3, 260);
+    page.grid->setColumnWidth(0, 56);
+    page.grid->setColumnWidth(1, 130);
+    page.grid->setColumnWidth(2, 140);
+    page.grid->setColumnWidth(3, 230);
     page.grid->setAccessibleName(exclusions ? QStringLiteral("Exclusions") : QStringLiteral("Recipients"));
     connect(page.grid->horizontalHeader(), &QHeaderView::sectionClicked, this,
             [this, &page](int column) { sortBy(page, column); });
@@ -287,6 +287,7 @@ QWidget* TfrmRecipients::buildPage(Page& page, bool exclusions)
     auto edit = [&](const char* field, int width, const QString& caption) {
         auto* e = named(new QLineEdit(tab), (QByteArray(prefix) + field).constData());
         e->setMaxLength(width);
+        e->setMinimumWidth(e->fontMetrics().averageCharWidth() * 30);
         e->setAccessibleName(caption);
         return e;
     };
