@@ -22,6 +22,19 @@ void writeFields(data::TableView& view, const RecordFields& f, const QString& li
     view.setValue(QStringLiteral("List"), list);
 }
 
+// Sets the values of the row being appended or edited and posts it; on any
+// failure the view leaves edit mode with nothing written.
+template <typename Set> void writeRow(data::TableView& view, Set&& set)
+{
+    try {
+        set();
+        view.post();
+    } catch (...) {
+        view.cancel();
+        throw;
+    }
+}
+
 } // namespace
 
 RecordFields currentFields(const data::TableView& view)
@@ -38,13 +51,7 @@ RecordFields currentFields(const data::TableView& view)
 void appendRecord(data::TableView& view, const RecordFields& fields, const QString& list, bool exclusions)
 {
     view.append();
-    try {
-        writeFields(view, fields, list, exclusions);
-        view.post();
-    } catch (...) {
-        view.cancel();
-        throw;
-    }
+    writeRow(view, [&] { writeFields(view, fields, list, exclusions); });
 }
 
 void updateRecord(data::TableView& view, const RecordFields& fields, const QString& list, bool exclusions)
@@ -54,13 +61,7 @@ void updateRecord(data::TableView& view, const RecordFields& fields, const QStri
         return;
     }
     view.edit();
-    try {
-        writeFields(view, fields, list, exclusions);
-        view.post();
-    } catch (...) {
-        view.cancel();
-        throw;
-    }
+    writeRow(view, [&] { writeFields(view, fields, list, exclusions); });
 }
 
 bool moveCurrentRecord(data::TableView& from, data::TableView& to)
@@ -72,14 +73,10 @@ bool moveCurrentRecord(data::TableView& from, data::TableView& to)
     for (const char* f : fields)
         values << from.value(QLatin1String(f));
     to.append();
-    try {
+    writeRow(to, [&] {
         for (int i = 0; i < int(std::size(fields)); ++i)
             to.setValue(QLatin1String(fields[i]), values.at(i));
-        to.post();
-    } catch (...) {
-        to.cancel();
-        throw;
-    }
+    });
     // Written first, deleted second: a failure in between leaves the row on
     // both sides, never on neither.
     from.deleteRecord();

@@ -370,22 +370,9 @@ QWidget* TfrmRecipients::buildPage(Page& page, bool exclusions)
              {"actClearDuplicates", QStringLiteral("Clear Duplicates")},
              {"actRemoveInvalid", QStringLiteral("Remove Invalid")},
              {"actRemoveExclusions", QStringLiteral("Remove Exclusions")}},
-            {[this] {
-                 runHook(QStringLiteral("Load More (CSV)"),
-                         m_hooks.importCsv ? std::function<void()>([this] { m_hooks.importCsv(currentList(), false); })
-                                           : std::function<void()>());
-             },
-             [this] {
-                 runHook(QStringLiteral("Load More (Excel)"),
-                         m_hooks.importExcel ? std::function<void()>([this] { m_hooks.importExcel(currentList()); })
-                                             : std::function<void()>());
-             },
-             [this] {
-                 runHook(QStringLiteral("Load More (MBX)"),
-                         m_hooks.addFromMailbox
-                             ? std::function<void()>([this] { m_hooks.addFromMailbox(currentList()); })
-                             : std::function<void()>());
-             },
+            {[this] { runHook(QStringLiteral("Load More (CSV)"), m_hooks.importRecipientsCsv); },
+             [this] { runHook(QStringLiteral("Load More (Excel)"), m_hooks.importExcel); },
+             [this] { runHook(QStringLiteral("Load More (MBX)"), m_hooks.addFromMailbox); },
              {},
              [this] { clearList(*m_recipientsPage); },
              [this] { exportList(*m_recipientsPage); },
@@ -416,11 +403,7 @@ QWidget* TfrmRecipients::buildPage(Page& page, bool exclusions)
              {"actEXExportList", QStringLiteral("Export List (CSV)")},
              {nullptr, {}},
              {"actEXClearDuplicates", QStringLiteral("Clear Duplicates")}},
-            {[this] {
-                 runHook(QStringLiteral("Load More (CSV)"),
-                         m_hooks.importCsv ? std::function<void()>([this] { m_hooks.importCsv(currentList(), true); })
-                                           : std::function<void()>());
-             },
+            {[this] { runHook(QStringLiteral("Load More (CSV)"), m_hooks.importExclusionsCsv); },
              {},
              [this] { clearList(*m_exclusionsPage); },
              [this] { exportList(*m_exclusionsPage); },

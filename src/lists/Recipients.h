@@ -46,11 +46,12 @@ public:
     struct Hooks
     {
         std::function<bool()> askReturnedFileQuestion; // RtdFileMsg; true for Yes
-        std::function<void(const QString& list)> addFromMailbox;       // Load More (MBX)
-        std::function<void()> removeReturnedEmails;                     // By Eudora
-        std::function<void()> checkReturnedMail;                        // By Checking Email
-        std::function<void(const QString& list, bool exclusions)> importCsv; // Load More (CSV)
-        std::function<void(const QString& list)> importExcel;           // Load More (Excel)
+        std::function<void()> addFromMailbox;          // Load More (MBX)
+        std::function<void()> removeReturnedEmails;    // By Eudora
+        std::function<void()> checkReturnedMail;       // By Checking Email
+        std::function<void()> importRecipientsCsv;     // Load More (CSV), recipients
+        std::function<void()> importExclusionsCsv;     // Load More (CSV), exclusions
+        std::function<void()> importExcel;             // Load More (Excel)
     };
 
     // data is AdsConnection1, localConnect the registry's connection.

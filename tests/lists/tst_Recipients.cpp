@@ -331,7 +331,7 @@ void TestRecipients::laterCommands_sayTheyAreNotAvailable()
     // A hook, once set, runs with the current list.
     QString seen;
     TfrmRecipients::Hooks hooks;
-    hooks.addFromMailbox = [&seen](const QString& list) { seen = list; };
+    hooks.addFromMailbox = [&seen, this] { seen = w->currentList(); };
     w->setHooks(hooks);
     w->findChild<QAction*>("actLoadMoreMbx")->trigger();
     QCOMPARE(seen, QString("L1"));
