@@ -488,6 +488,8 @@ void TfrmRecipients::recordChanged(Page& page)
     page.salutation->setText(f.salutation);
     if (page.sendTo)
         page.sendTo->setChecked(f.sendTo);
+    for (QLineEdit* box : {page.email, page.lastName, page.firstName, page.salutation})
+        box->setCursorPosition(0); // a long address shows its start
 }
 
 void TfrmRecipients::rereadViews()
