@@ -18,7 +18,9 @@ namespace bv::data {
 
 namespace {
 
-constexpr int SchemaVersion = 1;
+// Raised whenever the schema gains something, so that existing databases get it
+// at their next open (every statement of the schema is "if not exists").
+constexpr int SchemaVersion = 2;
 constexpr int ProgressOpcodes = 1000;
 constexpr size_t CacheCapacity = 64;
 

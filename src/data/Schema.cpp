@@ -84,11 +84,16 @@ QString q(const QString& identifier)
 }
 
 // Internal indexes the program's statements lean on: the list of a row is in
-// almost every condition, usually together with the address.
+// almost every condition, usually together with the address. The statements
+// that match addresses ignoring case compare Upper() of both sides; only an
+// index on that same expression serves them (upper() and UCase agree: ASCII
+// letters only).
 QStringList extraIndexes(const TableDef& t)
 {
-    if (t.name == QLatin1String("RecipientList") || t.name == QLatin1String("ExclusionList"))
-        return {QStringLiteral("(\"List\")")};
+    if (t.name == QLatin1String("RecipientList"))
+        return {QStringLiteral("(\"List\")"), QStringLiteral("(upper(\"Email\"), upper(\"List\"))")};
+    if (t.name == QLatin1String("ExclusionList"))
+        return {QStringLiteral("(\"List\")"), QStringLiteral("(upper(\"Email\"), \"List\")")};
     if (t.name == QLatin1String("Lists"))
         return {QStringLiteral("(\"List\")")};
     if (t.name == QLatin1String("EmailHistory"))

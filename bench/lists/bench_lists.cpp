@@ -1,0 +1,266 @@
+// Times address harvesting on a generated mailbox against grep, tr and sort,
+// and TExclude on a big recipient table against the sqlite3 shell running the
+// same statements on a copy of the same file.
+//
+//   bench_lists [megabytes] [recipients] [collected]   (default 200 1000000 100000)
+#include "core/Clock.h"
+#include "data/Database.h"
+#include "lists/EmailUtils.h"
+#include "lists/HarvestFile.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+
+#include <cstdio>
+#include <functional>
+
+using namespace bv;
+using namespace bv::data;
+using namespace bv::lists;
+
+namespace {
+
+double timeIt(const std::function<void()>& fn)
+{
+    QElapsedTimer t;
+    t.start();
+    fn();
+    return t.nsecsElapsed() / 1e9;
+}
+
+// Runs a shell command line; returns its seconds and its output.
+double timeCommand(const QString& commandLine, QByteArray* output = nullptr,
+                   const QString& inputFile = QString())
+{
+    QProcess p;
+    if (!inputFile.isEmpty())
+        p.setStandardInputFile(inputFile);
+    const double s = timeIt([&] {
+        p.start(QStringLiteral("bash"), {QStringLiteral("-c"), commandLine});
+        p.waitForFinished(-1);
+    });
+    if (p.exitCode() != 0)
+        std::fprintf(stderr, "%s failed: %s\n", qPrintable(commandLine), p.readAllStandardError().constData());
+    if (output)
+        *output = p.readAllStandardOutput();
+    return s;
+}
+
+void report(const char* what, double ours, double theirs)
+{
+    std::printf("%-52s %9.2f s %9.2f s %7.2fx\n", what, ours, theirs, theirs > 0 ? ours / theirs : 0.0);
+    std::fflush(stdout);
+}
+
+QString address(quint32 i)
+{
+    return QStringLiteral("user%1@example%2.com").arg(i).arg(i % 97);
+}
+
+// A mailbox of plain and encoded messages naming addresses from a pool, each
+// pooled address at least once, some in other letter cases.
+QByteArray makeMailbox(qint64 bytes, quint32 pool)
+{
+    QRandomGenerator rng(42);
+    QByteArray out;
+    out.reserve(bytes + 4096);
+    auto pick = [&](quint32 i) {
+        QByteArray a = address(i).toLatin1();
+        if (i % 5 == 0)
+            a = a.toUpper();
+        return a;
+    };
+    quint32 next = 0;
+    auto anyAddress = [&] { return pick(next < pool ? next++ : rng.bounded(pool)); };
+    const QByteArray text =
+        "Thank you for your order. Please write back to us if anything is missing or if the\n"
+        "parcel arrived damaged; our support desk answers within two working days.\n";
+    const QByteArray base64 = QByteArray(76, 'Q') + '\n';
+    for (quint64 n = 0; out.size() < bytes; ++n) {
+        const QByteArray from = anyAddress();
+        out += "From " + from + " Mon Dec  7 10:00:00 2026\n";
+        out += "From: \"Sender " + QByteArray::number(n) + "\" <" + from + ">\n";
+        out += "To: " + anyAddress() + ", Someone Else <" + anyAddress() + ">\n";
+        out += "Cc: " + anyAddress() + "\n";
+        out += "Message-ID: <" + QByteArray::number(n) + ".x@mail.example.net>\n";
+        out += "Subject: Your order\n\n";
+        out += text;
+        out += "On Monday, " + anyAddress() + " wrote:\n";
+        for (int k = 0; k < 4; ++k)
+            out += text;
+        for (int k = 0; k < 20; ++k)
+            out += base64;
+        out += "\n";
+    }
+    return out;
+}
+
+QString dbPath(const QString& folder)
+{
+    return folder + QLatin1Char('/') + Connection::databaseFileName();
+}
+
+void copyDatabase(Connection& from, const QString& toFolder)
+{
+    from.execute(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"));
+    QDir().mkpath(toFolder);
+    for (const char* suffix : {"", "-wal", "-shm"})
+        QFile::remove(dbPath(toFolder) + QLatin1String(suffix));
+    QFile::copy(dbPath(from.folder()), dbPath(toFolder));
+}
+
+double timeShell(const QString& folder, const QString& script)
+{
+    const QString scriptPath = folder + QStringLiteral("/script.sql");
+    QFile f(scriptPath);
+    f.open(QIODevice::WriteOnly);
+    f.write("PRAGMA synchronous = NORMAL;\n");
+    f.write(script.toUtf8());
+    f.close();
+    return timeCommand(QStringLiteral("sqlite3 '%1'").arg(dbPath(folder)), nullptr, scriptPath);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    const qint64 megabytes = argc > 1 ? QByteArray(argv[1]).toLongLong() : 200;
+    const int recipients = argc > 2 ? QByteArray(argv[2]).toInt() : 1000000;
+    const int collected = argc > 3 ? QByteArray(argv[3]).toInt() : 100000;
+    QTemporaryDir dir;
+    const QString root = dir.path();
+    std::printf("%-52s %11s %11s %8s\n", "operation", "ours", "reference", "ratio");
+
+    // 1. The unique-address harvest against grep | tr | sort -u.
+    {
+        const QString mailbox = root + QStringLiteral("/mailbox.mbx");
+        const QByteArray bytes = makeMailbox(megabytes << 20, 500000);
+        QFile f(mailbox);
+        f.open(QIODevice::WriteOnly);
+        f.write(bytes);
+        f.close();
+        const qsizetype lineCount = countLines(bytes);
+        std::printf("mailbox: %lld MB, %lld lines\n", qint64(bytes.size() >> 20), qint64(lineCount));
+
+        const QString folder = root + QStringLiteral("/harvest");
+        QDir().mkpath(folder);
+        Connection c;
+        c.open(folder);
+        copyDatabase(c, folder + QStringLiteral("-shell"));
+        SystemClock clock;
+        EventThrottle throttle(clock);
+        qsizetype progressed = 0;
+        int count = 0;
+        const double ours = timeIt([&] {
+            count = HarvestUniqueAddresses(c, mailbox, {}, [&](qsizetype line, qsizetype) {
+                progressed = line;
+                throttle.tick();
+            });
+        });
+        QByteArray theirs;
+        const double reference = timeCommand(
+            QStringLiteral("LC_ALL=C grep -aoE '[A-Za-z0-9._%+-]+@[A-Za-z0-9.-]+\\.[A-Za-z]+' '%1' "
+                           "| LC_ALL=C tr a-z A-Z | LC_ALL=C sort -u | wc -l")
+                .arg(mailbox),
+            &theirs);
+        char label[120];
+        std::snprintf(label, sizeof label, "unique harvest (%d vs %d addresses)", count,
+                      theirs.trimmed().toInt());
+        report(label, ours, reference);
+        if (progressed + 1 != lineCount)
+            std::fprintf(stderr, "progress stopped at line %lld\n", qint64(progressed));
+
+        // Its two halves: finding the distinct addresses against the same
+        // pipeline, writing the table against the shell's bulk insert of them.
+        std::unique_ptr<UniqueAddresses> unique;
+        const double find = timeIt([&] {
+            QFile in(mailbox);
+            in.open(QIODevice::ReadOnly);
+            unique = std::make_unique<UniqueAddresses>(in.readAll(), QStringList());
+        });
+        report("  reading and finding the distinct addresses", find, reference);
+        QByteArray json = "[";
+        for (std::string_view a : unique->sorted())
+            json += (json.size() > 1 ? ",\"" : "\"") + QByteArray(a.data(), qsizetype(a.size())) + '"';
+        json += ']';
+        QFile list(root + QStringLiteral("/unique.json"));
+        list.open(QIODevice::WriteOnly);
+        list.write(json);
+        list.close();
+        c.execute(QStringLiteral("delete from bademail"));
+        const double write = timeIt([&] { unique->writeTo(c); });
+        report("  writing BadEmail", write,
+               timeShell(folder + QStringLiteral("-shell"),
+                         QStringLiteral("BEGIN;\ninsert into bademail (emailmemo) select value from "
+                                        "json_each(readfile('%1'));\nCOMMIT;\n")
+                             .arg(list.fileName())));
+        QFile::remove(mailbox);
+    }
+
+    // 2. TExclude: CollectAddresses and ExcludeCollected on a big table.
+    {
+        const QString ours = root + QStringLiteral("/exclude");
+        const QString shell = root + QStringLiteral("/exclude-shell");
+        QDir().mkpath(ours);
+        Connection c;
+        c.open(ours);
+        c.execute(QStringLiteral(
+                      "WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < %1) "
+                      "INSERT INTO RecipientList (FirstName, LastName, Email, List, Salutation, SendTo) "
+                      "SELECT 'F' || i, 'L' || i, 'user' || i || '@example' || (i % 97) || '.com', "
+                      "'List' || (i % 4), 'Mr.', True FROM n")
+                      .arg(recipients - 1));
+        // Every tenth collected address is already excluded from its list.
+        c.execute(QStringLiteral(
+                      "INSERT INTO ExclusionList SELECT FirstName, LastName, upper(Email), List, "
+                      "Salutation, SendTo FROM RecipientList WHERE rowid % %1 = 1")
+                      .arg(qMax(1, recipients / collected * 10)));
+        copyDatabase(c, shell);
+        c.close();
+
+        QStringList lines;
+        QString script = QStringLiteral("delete from bademail;\n");
+        const QString collect = TExclude::collectStatement(QString());
+        const int step = qMax(1, recipients / collected);
+        for (int i = 0; i < collected; ++i) {
+            const QString a = address(quint32(i * step)).toUpper();
+            lines << QStringLiteral("Final-Recipient: rfc822; ") + a;
+            script += QString(collect).replace(QStringLiteral(":eml"), quoted(a)) + QStringLiteral(";\n");
+        }
+
+        TExclude x(ours);
+        int reports = 0;
+        x.OnStatus = [&](int, int) { ++reports; };
+        const double t1 = timeIt([&] { x.CollectAddresses(QString(), {}, lines); });
+        char label[120];
+        std::snprintf(label, sizeof label, "CollectAddresses (%d addresses, %d recipients)", collected,
+                      recipients);
+        report(label, t1, timeShell(shell, script));
+
+        const auto sql = TExclude::excludeStatements();
+        const double t2 = timeIt([&] { x.ExcludeCollected(); });
+        std::snprintf(label, sizeof label, "ExcludeCollected (%d added, %d removed)", x.NewExclusions,
+                      x.DeletedRecipients);
+        report(label, t2,
+               timeShell(shell, sql.countNew + ";\n" + sql.copy + ";\n" + sql.countDeleted + ";\n" +
+                                    sql.remove + ";\n"));
+
+        // Ten returned messages against the same big table: no statement may read
+        // the whole recipient list.
+        QStringList few;
+        for (int i = 0; i < 10; ++i)
+            few << QStringLiteral("To: ") + address(quint32(i * step + 1));
+        const double t3 = timeIt([&] {
+            x.CollectAddresses(QString(), {}, few);
+            x.ExcludeCollected();
+        });
+        report("Collect + Exclude of 10 addresses", t3, 0);
+    }
+    return 0;
+}
