@@ -47,7 +47,7 @@ private slots:
 
     void uniqueHarvest_data();
     void uniqueHarvest();
-    void uniqueHarvest_unreadableFile_leavesBadEmailEmpty();
+    void uniqueHarvest_unreadableFile_keepsLastHarvest();
     void eventThrottle_handlesEventsAtItsRate();
 
     void collect_data();
@@ -133,7 +133,7 @@ void TestHarvest::uniqueHarvest()
         QCOMPARE(steps[i], qMakePair(i, lines));
 }
 
-void TestHarvest::uniqueHarvest_unreadableFile_leavesBadEmailEmpty()
+void TestHarvest::uniqueHarvest_unreadableFile_keepsLastHarvest()
 {
     m_c->execute("insert into BadEmail (EmailMemo) values ('OLD@ROW.X')");
     try {
@@ -142,7 +142,8 @@ void TestHarvest::uniqueHarvest_unreadableFile_leavesBadEmailEmpty()
     } catch (const HarvestError& e) {
         QVERIFY(!e.message().isEmpty());
     }
-    QCOMPARE(m_c->scalar("select count(*) from BadEmail").toInt(), 0);
+    QCOMPARE(m_c->scalar("select EmailMemo from BadEmail").toString(), QString("OLD@ROW.X"));
+    QCOMPARE(m_c->scalar("select count(*) from BadEmail").toInt(), 1);
 }
 
 void TestHarvest::eventThrottle_handlesEventsAtItsRate()
