@@ -118,10 +118,13 @@ void copyDatabase(Connection& from, const QString& toFolder)
     QFile::copy(dbPath(from.folder()), dbPath(toFolder));
 }
 
-// Recipients in four lists; every tenth of the collected addresses (every
-// step-th recipient) is already excluded from its list.
-void fillRecipients(Connection& c, int recipients, int collected)
+// A new database in folder with recipients in four lists; every tenth of the
+// collected addresses (every step-th recipient) is already excluded from its
+// list.
+void openFilled(Connection& c, const QString& folder, int recipients, int collected)
 {
+    QDir().mkpath(folder);
+    c.open(folder);
     c.execute(QStringLiteral(
                   "WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < %1) "
                   "INSERT INTO RecipientList (FirstName, LastName, Email, List, Salutation, SendTo) "
@@ -230,10 +233,8 @@ int main(int argc, char** argv)
     if (sections.contains(QStringLiteral("texclude"))) {
         const QString ours = root + QStringLiteral("/exclude");
         const QString shell = root + QStringLiteral("/exclude-shell");
-        QDir().mkpath(ours);
         Connection c;
-        c.open(ours);
-        fillRecipients(c, recipients, collected);
+        openFilled(c, ours, recipients, collected);
         copyDatabase(c, shell);
         c.close();
 
@@ -282,10 +283,8 @@ int main(int argc, char** argv)
     if (sections.contains(QStringLiteral("intake"))) {
         const QString ours = root + QStringLiteral("/intake");
         const QString shell = root + QStringLiteral("/intake-shell");
-        QDir().mkpath(ours);
         Connection c;
-        c.open(ours);
-        fillRecipients(c, recipients, collected);
+        openFilled(c, ours, recipients, collected);
         const int step = qMax(1, recipients / collected);
         c.execute(QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < %1) "
                                  "INSERT INTO BadEmail (EmailMemo) SELECT upper('user' || (i * %2) || "

@@ -7,7 +7,6 @@
 #include "data/TableViewModel.h"
 
 #include <QHBoxLayout>
-#include <QHeaderView>
 #include <QPushButton>
 #include <QTableView>
 #include <QVBoxLayout>
@@ -27,14 +26,7 @@ TfrmExcludeEmail::TfrmExcludeEmail(Services& services, data::Connection& connect
         tbReturnedEmails,
         {{QStringLiteral("EmailMemo"), QStringLiteral("Email")}, {QStringLiteral("List"), QStringLiteral("List")}},
         this);
-    dbgReturnedEmails = new QTableView(this);
-    dbgReturnedEmails->setObjectName(QStringLiteral("dbgReturnedEmails"));
-    dbgReturnedEmails->setAccessibleName(windowTitle());
-    dbgReturnedEmails->setModel(model);
-    dbgReturnedEmails->setSelectionBehavior(QAbstractItemView::SelectRows);
-    dbgReturnedEmails->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    dbgReturnedEmails->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    dbgReturnedEmails->horizontalHeader()->setStretchLastSection(true);
+    dbgReturnedEmails = makeIntakeGrid(model, windowTitle(), this);
 
     btnDontExclude = makeIntakeButton("btnDontExclude", QStringLiteral("(Dont Exclude Selected)"), this);
     btnExclude = makeIntakeButton("btnExclude", QStringLiteral("Exclude"), this);

@@ -43,6 +43,19 @@ QPushButton* makeIntakeButton(const char* name, const QString& caption, QWidget*
     return b;
 }
 
+QTableView* makeIntakeGrid(QAbstractItemModel* model, const QString& accessibleName, QWidget* parent)
+{
+    auto* grid = new QTableView(parent);
+    grid->setObjectName(QStringLiteral("dbgReturnedEmails"));
+    grid->setAccessibleName(accessibleName);
+    grid->setModel(model);
+    grid->setSelectionBehavior(QAbstractItemView::SelectRows);
+    grid->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    grid->horizontalHeader()->setStretchLastSection(true);
+    return grid;
+}
+
 MailboxWindow::MailboxWindow(Services& services, data::Connection& connection,
                              const QString& objectName, const QString& title,
                              const QString& explanation, QWidget* parent)
@@ -71,15 +84,9 @@ MailboxWindow::MailboxWindow(Services& services, data::Connection& connection,
     m_model->setEditable(true);
     connect(m_model, &data::TableViewModel::editFailed, this,
             [this](const QString& text) { m_services.dialogs.showError(text); });
-    dbgReturnedEmails = new QTableView(this);
-    dbgReturnedEmails->setObjectName(QStringLiteral("dbgReturnedEmails"));
-    dbgReturnedEmails->setAccessibleName(title);
-    dbgReturnedEmails->setModel(m_model);
-    dbgReturnedEmails->setSelectionBehavior(QAbstractItemView::SelectRows);
-    dbgReturnedEmails->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    dbgReturnedEmails = makeIntakeGrid(m_model, title, this);
     dbgReturnedEmails->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
                                        QAbstractItemView::SelectedClicked);
-    dbgReturnedEmails->horizontalHeader()->setStretchLastSection(true);
 
     btnOpenFile = makeIntakeButton("btnOpenFile", QStringLiteral("Open File"), this);
     btnClose = makeIntakeButton("btnClose", QStringLiteral("Close"), this);

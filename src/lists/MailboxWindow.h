@@ -7,6 +7,7 @@
 
 #include <functional>
 
+class QAbstractItemModel;
 class QHBoxLayout;
 class QLabel;
 class QProgressBar;
@@ -26,6 +27,9 @@ namespace bv::lists {
 QList<qint64> selectedRowids(const QTableView& grid, data::TableView& view);
 // A button of the intake windows: named, captioned, never the default.
 QPushButton* makeIntakeButton(const char* name, const QString& caption, QWidget* parent);
+// The grid of the intake windows over BadEmail: whole rows, several at once,
+// read-only until the caller says otherwise.
+QTableView* makeIntakeGrid(QAbstractItemModel* model, const QString& accessibleName, QWidget* parent);
 
 // What the two mailbox windows share: "Open File" reads a mailbox or any text
 // file into BadEmail (one row per address), a grid shows the addresses
