@@ -45,6 +45,24 @@ QByteArray mailbox(const QStringList& failed)
     return out;
 }
 
+// Time moves 10 ms at every look, so that a harvest sees it pass; each
+// handling of events notes where the progress bar stands.
+class SteppingClock : public test::TestClock
+{
+public:
+    qint64 uptimeMs() const override { return m_ms += 10; }
+    void processEvents() override
+    {
+        if (bar)
+            seen << bar->value();
+    }
+    QProgressBar* bar = nullptr;
+    QList<int> seen;
+
+private:
+    mutable qint64 m_ms = 0;
+};
+
 QStringList sorted(QStringList l)
 {
     l.sort();
@@ -62,6 +80,7 @@ private slots:
 
     void openFile_data();
     void openFile();
+    void openFile_progressMovesAtEventRate();
     void unreadableFile_keepsLastHarvest_data();
     void unreadableFile_keepsLastHarvest();
     void add_data();
@@ -222,6 +241,31 @@ void TestIntake::openFile()
     QVERIFY(!w->isVisible());
     QVERIFY(!w->returnedEmails().isOpen());
     QCOMPARE(m_c->scalar("select count(*) from BadEmail").toInt(), 4);
+}
+
+// The bar moves between handlings of events, which come every 50 ms of the
+// harvest, not on every line.
+void TestIntake::openFile_progressMovesAtEventRate()
+{
+    SteppingClock clock;
+    Services services{clock, m_f->dialogs, m_f->shell, m_f->home.path()};
+    TfrmRemoveReturnedEmails w(services, *m_c);
+    clock.bar = w.ProgressBar1;
+    w.show();
+    QStringList many;
+    for (int i = 0; i < 200; ++i)
+        many << QString("user%1@x.com").arg(i);
+    const QByteArray bytes = mailbox(many);
+    const int lines = int(bytes.count('\n'));
+    m_f->dialogs.queuePath(writeMailbox(bytes));
+    QTest::mouseClick(w.btnOpenFile, Qt::LeftButton);
+
+    QCOMPARE(m_f->dialogs.texts("message"), QStringList{"Email File Processed. 201 Unique Addresses Found."});
+    QVERIFY2(qAbs(clock.seen.size() - lines / 5) <= 2, qPrintable(QString::number(clock.seen.size())));
+    for (int i = 1; i < clock.seen.size(); ++i)
+        QVERIFY(clock.seen[i] > clock.seen[i - 1]);
+    QVERIFY(clock.seen.last() > lines - 10);
+    QCOMPARE(w.ProgressBar1->maximum(), lines);
 }
 
 void TestIntake::unreadableFile_keepsLastHarvest_data()
