@@ -180,15 +180,15 @@ void MailboxWindow::harvest(const QString& path)
         // The user's own addresses stand in every returned message.
         const QStringList ignore = returned::LoadSenderAddressesUpper(m_services.programFolder);
         tbReturnedEmails.close();
-        qsizetype done = 0;
-        EventThrottle throttle(m_services.clock, [&] { ProgressBar1->setValue(int(done)); });
+        qsizetype reached = 0;
+        EventThrottle throttle(m_services.clock, [&] { ProgressBar1->setValue(int(reached)); });
         const int count = HarvestUniqueAddresses(m_connection, path, ignore,
                                                  [&](qsizetype line, qsizetype lines) {
                                                      if (line == 0) {
                                                          ProgressBar1->setMaximum(int(lines));
                                                          ProgressBar1->setValue(0);
                                                      }
-                                                     done = line + 1;
+                                                     reached = line + 1;
                                                      throttle.tick();
                                                  });
         ProgressBar1->setValue(ProgressBar1->maximum());
