@@ -1,12 +1,16 @@
 // Times address harvesting on a generated mailbox against grep, tr and sort,
-// and TExclude on a big recipient table against the sqlite3 shell running the
-// same statements on a copy of the same file.
+// and TExclude and the intake's "Add All" and "Exclude All" on a big
+// recipient table against the sqlite3 shell running the same statements on a
+// copy of the same file.
 //
-//   bench_lists [megabytes] [recipients] [collected]   (default 200 1000000 100000)
+//   bench_lists [megabytes] [recipients] [collected] [sections]
+//   (default 200 1000000 100000 harvest,texclude,intake)
 #include "core/Clock.h"
 #include "data/Database.h"
 #include "lists/EmailUtils.h"
 #include "lists/HarvestFile.h"
+#include "lists/Intake.h"
+#include "data/Dialect.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -114,12 +118,32 @@ void copyDatabase(Connection& from, const QString& toFolder)
     QFile::copy(dbPath(from.folder()), dbPath(toFolder));
 }
 
+// A new database in folder with recipients in four lists; every tenth of the
+// collected addresses (every step-th recipient) is already excluded from its
+// list.
+void openFilled(Connection& c, const QString& folder, int recipients, int collected)
+{
+    QDir().mkpath(folder);
+    c.open(folder);
+    c.execute(QStringLiteral(
+                  "WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < %1) "
+                  "INSERT INTO RecipientList (FirstName, LastName, Email, List, Salutation, SendTo) "
+                  "SELECT 'F' || i, 'L' || i, 'user' || i || '@example' || (i % 97) || '.com', "
+                  "'List' || (i % 4), 'Mr.', True FROM n")
+                  .arg(recipients - 1));
+    c.execute(QStringLiteral(
+                  "INSERT INTO ExclusionList SELECT FirstName, LastName, upper(Email), List, "
+                  "Salutation, SendTo FROM RecipientList WHERE rowid % %1 = 1")
+                  .arg(qMax(1, recipients / collected * 10)));
+}
+
 double timeShell(const QString& folder, const QString& script)
 {
     const QString scriptPath = folder + QStringLiteral("/script.sql");
     QFile f(scriptPath);
     f.open(QIODevice::WriteOnly);
-    f.write("PRAGMA synchronous = NORMAL;\n");
+    // The settings the program's connection works with.
+    f.write("PRAGMA synchronous = NORMAL;\nPRAGMA temp_store = MEMORY;\nPRAGMA cache_size = -65536;\n");
     f.write(script.toUtf8());
     f.close();
     return timeCommand(QStringLiteral("sqlite3 '%1'").arg(dbPath(folder)), nullptr, scriptPath);
@@ -133,12 +157,14 @@ int main(int argc, char** argv)
     const qint64 megabytes = argc > 1 ? QByteArray(argv[1]).toLongLong() : 200;
     const int recipients = argc > 2 ? QByteArray(argv[2]).toInt() : 1000000;
     const int collected = argc > 3 ? QByteArray(argv[3]).toInt() : 100000;
+    const QStringList sections =
+        QString::fromLocal8Bit(argc > 4 ? argv[4] : "harvest,texclude,intake").split(QLatin1Char(','));
     QTemporaryDir dir;
     const QString root = dir.path();
     std::printf("%-52s %11s %11s %8s\n", "operation", "ours", "reference", "ratio");
 
     // 1. The unique-address harvest against grep | tr | sort -u.
-    {
+    if (sections.contains(QStringLiteral("harvest"))) {
         const QString mailbox = root + QStringLiteral("/mailbox.mbx");
         const QByteArray bytes = makeMailbox(megabytes << 20, 500000);
         QFile f(mailbox);
@@ -204,23 +230,11 @@ int main(int argc, char** argv)
     }
 
     // 2. TExclude: CollectAddresses and ExcludeCollected on a big table.
-    {
+    if (sections.contains(QStringLiteral("texclude"))) {
         const QString ours = root + QStringLiteral("/exclude");
         const QString shell = root + QStringLiteral("/exclude-shell");
-        QDir().mkpath(ours);
         Connection c;
-        c.open(ours);
-        c.execute(QStringLiteral(
-                      "WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < %1) "
-                      "INSERT INTO RecipientList (FirstName, LastName, Email, List, Salutation, SendTo) "
-                      "SELECT 'F' || i, 'L' || i, 'user' || i || '@example' || (i % 97) || '.com', "
-                      "'List' || (i % 4), 'Mr.', True FROM n")
-                      .arg(recipients - 1));
-        // Every tenth collected address is already excluded from its list.
-        c.execute(QStringLiteral(
-                      "INSERT INTO ExclusionList SELECT FirstName, LastName, upper(Email), List, "
-                      "Salutation, SendTo FROM RecipientList WHERE rowid % %1 = 1")
-                      .arg(qMax(1, recipients / collected * 10)));
+        openFilled(c, ours, recipients, collected);
         copyDatabase(c, shell);
         c.close();
 
@@ -261,6 +275,43 @@ int main(int argc, char** argv)
             x.ExcludeCollected();
         });
         report("Collect + Exclude of 10 addresses", t3, 0);
+    }
+
+    // 3. The intake: "Add All" and "Exclude All" of the returned addresses in
+    // unique-address form, against the shell running the engine's text of
+    // the same statements.
+    if (sections.contains(QStringLiteral("intake"))) {
+        const QString ours = root + QStringLiteral("/intake");
+        const QString shell = root + QStringLiteral("/intake-shell");
+        Connection c;
+        openFilled(c, ours, recipients, collected);
+        const int step = qMax(1, recipients / collected);
+        c.execute(QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < %1) "
+                                 "INSERT INTO BadEmail (EmailMemo) SELECT upper('user' || (i * %2) || "
+                                 "'@example' || ((i * %2) % 97) || '.com') FROM n")
+                      .arg(collected - 1)
+                      .arg(step));
+        copyDatabase(c, shell);
+        auto engineText = [](const QString& sql) { return rewriteStatement(sql).sql + QStringLiteral(";\n"); };
+        char label[120];
+
+        const int before = c.scalar(QStringLiteral("select count(*) from RecipientList")).toInt();
+        const int excludedBefore = c.scalar(QStringLiteral("select count(*) from ExclusionList")).toInt();
+        int reports = 0;
+        const auto sql = excludeAllStatements();
+        const double t2 = timeIt([&] { ExcludeAll(c, [&](int) { ++reports; }); });
+        std::snprintf(label, sizeof label, "Exclude All (%d added, %d removed)",
+                      c.scalar(QStringLiteral("select count(*) from ExclusionList")).toInt() - excludedBefore,
+                      before - c.scalar(QStringLiteral("select count(*) from RecipientList")).toInt());
+        report(label, t2, timeShell(shell, engineText(sql.copy) + engineText(sql.remove)));
+        std::printf("  progress reports: %d\n", reports);
+
+        AddResult added;
+        const double t1 = timeIt([&] { added = AddAll(c, QStringLiteral("Returned"), [](int) {}); });
+        std::snprintf(label, sizeof label, "Add All (%d addresses to %d recipients)", added.added, recipients);
+        report(label, t1,
+               timeShell(shell, engineText(QString(addAllStatement()).replace(QStringLiteral(":lst"),
+                                                                            QStringLiteral("'Returned'")))));
     }
     return 0;
 }

@@ -294,6 +294,13 @@ private:
         case Tok::Word:
             if (isWord(t, "Index") || isWord(t, "Default"))
                 return quoteIdent(t.text);
+            // The built-in upper() changes the same letters as UCase, and only
+            // an expression written with it can use the upper-case indexes.
+            if (isWord(t, "UCase")) {
+                const size_t open = nextSolid(i + 1, m_t.size());
+                if (open < m_t.size() && isPunct(m_t[open], "("))
+                    return QStringLiteral("upper");
+            }
             noteTable(t.text);
             return t.text;
         default:

@@ -111,4 +111,43 @@ QVariant TableViewModel::headerData(int section, Qt::Orientation orientation, in
     return section + 1;
 }
 
+bool TableViewModel::editableField(int column) const
+{
+    if (!m_editable || column < 0 || column >= columnCount())
+        return false;
+    const FieldType type = m_view.definition().fields[size_t(m_fieldIndexes.at(column))].type;
+    return type != FieldType::Logical && type != FieldType::AutoIncrement;
+}
+
+Qt::ItemFlags TableViewModel::flags(const QModelIndex& index) const
+{
+    Qt::ItemFlags f = QAbstractTableModel::flags(index);
+    if (index.isValid() && editableField(index.column()))
+        f |= Qt::ItemIsEditable;
+    return f;
+}
+
+bool TableViewModel::setData(const QModelIndex& index, const QVariant& value, int role)
+{
+    if (role != Qt::EditRole || !index.isValid() || index.row() >= rowCount() ||
+        !editableField(index.column()))
+        return false;
+    if (data(index, Qt::EditRole) == value)
+        return true;
+    try {
+        if (!m_view.moveTo(index.row()))
+            return false;
+        m_view.edit();
+        m_view.setValue(m_columns.at(index.column()).field, value);
+        // The view tells the grid of the change, or of the row's move when
+        // the change reorders it.
+        m_view.post();
+    } catch (const DbError& e) {
+        m_view.cancel();
+        emit editFailed(e.message());
+        return false;
+    }
+    return true;
+}
+
 } // namespace bv::data

@@ -144,7 +144,8 @@ void UniqueAddresses::writeTo(data::Connection& connection) const
 int HarvestUniqueAddresses(data::Connection& connection, const QString& filePath,
                            const QStringList& ignoreList, const LineProgress& progress)
 {
-    connection.execute(QStringLiteral("delete from bademail"));
+    // The file is read and scanned before BadEmail is emptied: a file that
+    // cannot be read must not cost the user the last harvest.
     QFile file(filePath);
     if (!file.open(QIODevice::ReadOnly))
         throw HarvestError(file.errorString());
@@ -152,7 +153,9 @@ int HarvestUniqueAddresses(data::Connection& connection, const QString& filePath
     if (file.error() != QFileDevice::NoError)
         throw HarvestError(file.errorString());
     file.close();
-    UniqueAddresses(bytes, ignoreList, progress).writeTo(connection);
+    const UniqueAddresses unique(bytes, ignoreList, progress);
+    connection.execute(QStringLiteral("delete from bademail"));
+    unique.writeTo(connection);
     return connection.scalar(QStringLiteral("select count(*) from bademail")).toInt();
 }
 
@@ -167,12 +170,20 @@ EventThrottle::EventThrottle(Clock& clock, int intervalMs)
 {
 }
 
+EventThrottle::EventThrottle(Clock& clock, std::function<void()> beforeEvents, int intervalMs)
+    : m_clock(clock), m_interval(intervalMs), m_last(clock.uptimeMs()),
+      m_beforeEvents(std::move(beforeEvents))
+{
+}
+
 void EventThrottle::tick()
 {
     const qint64 now = m_clock.uptimeMs();
     if (now - m_last < m_interval)
         return;
     m_last = now;
+    if (m_beforeEvents)
+        m_beforeEvents();
     m_clock.processEvents();
 }
 

@@ -58,8 +58,8 @@ private:
 // The unique-address harvest of a mailbox or any text file: empties BadEmail,
 // then records every harvested address once, upper-cased, in EmailMemo,
 // leaving out the addresses of ignoreList (upper-cased). Returns the number
-// of BadEmail rows. A file that cannot be read throws HarvestError with
-// BadEmail already empty; engine failures throw bv::data::DbError.
+// of BadEmail rows. A file that cannot be read throws HarvestError and leaves
+// BadEmail as it was; engine failures throw bv::data::DbError.
 int HarvestUniqueAddresses(data::Connection& connection, const QString& filePath,
                            const QStringList& ignoreList, const LineProgress& progress = {});
 
@@ -73,12 +73,16 @@ class EventThrottle
 {
 public:
     explicit EventThrottle(Clock& clock, int intervalMs = 50);
+    // beforeEvents runs just before each handling, to show the progress made
+    // (a progress bar moved on every line would cost as much as the events).
+    EventThrottle(Clock& clock, std::function<void()> beforeEvents, int intervalMs = 50);
     void tick();
 
 private:
     Clock& m_clock;
     int m_interval;
     qint64 m_last;
+    std::function<void()> m_beforeEvents;
 };
 
 } // namespace bv::lists
