@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <string_view>
 #include <unordered_set>
 #include <vector>
@@ -124,6 +125,8 @@ void UniqueAddresses::writeTo(data::Connection& connection) const
     const QString insert =
         QStringLiteral("insert into bademail (emailmemo) select value from json_each(:eml)");
     constexpr size_t Batch = 50000;
+    // Held throughout, so that no other thread's statement lands inside.
+    std::lock_guard lock(connection.mutex());
     Transaction transaction(connection);
     QByteArray json;
     for (size_t from = 0; from < m_sorted.size(); from += Batch) {
