@@ -7,7 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config clang-format
   qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libgl-dev
   libsqlite3-dev sqlite3
-  libgmime-3.0-dev libfreexl-dev
+  libgmime-3.0-dev libfreexl-dev shared-mime-info
   python3 python3-aiosmtpd
   xvfb xauth imagemagick x11-utils
 )

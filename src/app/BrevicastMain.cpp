@@ -16,6 +16,7 @@
 #include "data/GetListName.h"
 #include "data/ListManager.h"
 #include "data/TableView.h"
+#include "lists/Recipients.h"
 #include "returned/ManageEmailAccount.h"
 #include "returned/SenderAccounts.h"
 #include "send/SmtpClient.h"
@@ -151,6 +152,7 @@ void TfrmBrevicastMain::connectControls()
     connect(Action24, &QAction::triggered, m, [m] { m->saveHtml(false); });
     connect(btnSaveHTMLAs, &QToolButton::clicked, m, [m] { m->saveHtml(true); });
     connect(Action5, &QAction::triggered, m, &MessageCommands::preview);
+    connect(Action6, &QAction::triggered, this, &TfrmBrevicastMain::showRecipients);
     connect(TABSMessage, &QTabWidget::currentChanged, this, &TfrmBrevicastMain::memHTMLSourceExit);
     memHTMLSource->installEventFilter(this);
     // Links of the previewed message open in the user's browser, not inside
@@ -216,8 +218,10 @@ void TfrmBrevicastMain::afterFirstShow()
     const QString settings = m_services.programFolder + settingsFileName();
     // A message file that cannot be read must not leave a blank window that
     // would overwrite the settings file at shut-down.
-    if (messageFile.isEmpty() || !loadWindowState(messageFile, true))
-        loadWindowState(settings);
+    if (messageFile.isEmpty() || !loadWindowState(messageFile, true)) {
+        // Nor may a settings file that is there but cannot be read.
+        m_keepSettingsFile = !loadWindowState(settings);
+    }
 
     txtTestEmail->setEditText(QStringLiteral("Enter Test Email Address"));
     Action3->setEnabled(false);
@@ -239,12 +243,47 @@ void TfrmBrevicastMain::runStartupMaintenance()
     if (!m_data)
         return;
     try {
-        m_recipients = std::make_unique<data::TableView>(m_data->AdsConnection1, QStringLiteral("RecipientList"));
-        m_exclusions = std::make_unique<data::TableView>(m_data->AdsConnection1, QStringLiteral("ExclusionList"));
-        data::runStartupMaintenance(*m_recipients, *m_exclusions);
+        if (lists::TfrmRecipients* w = recipientsWindow())
+            data::runStartupMaintenance(w->recipients(), w->exclusions());
     } catch (const std::exception&) {
         // Maintenance is a courtesy; the tables stay as they are.
     }
+}
+
+lists::TfrmRecipients* TfrmBrevicastMain::recipientsWindow()
+{
+    if (m_recipientsWindow || !m_data)
+        return m_recipientsWindow;
+    if (!m_listNamePrompt)
+        m_listNamePrompt = new data::TfrmGetListName(this);
+    m_recipientsWindow =
+        new lists::TfrmRecipients(m_services, m_data->AdsConnection1, m_localConnect, *m_listNamePrompt, this);
+    lists::TfrmRecipients::Hooks hooks;
+    hooks.askReturnedFileQuestion = [this] {
+        return AskQuestion(m_services.dialogs, m_services.programFolder, QLatin1String(kRtdFileMsg)) == Answer::Yes;
+    };
+    m_recipientsWindow->setHooks(std::move(hooks));
+    return m_recipientsWindow;
+}
+
+data::TableView* TfrmBrevicastMain::recipientsView() const
+{
+    return m_recipientsWindow ? &m_recipientsWindow->recipients() : nullptr;
+}
+
+data::TableView* TfrmBrevicastMain::exclusionsView() const
+{
+    return m_recipientsWindow ? &m_recipientsWindow->exclusions() : nullptr;
+}
+
+void TfrmBrevicastMain::showRecipients()
+{
+    lists::TfrmRecipients* w = recipientsWindow();
+    if (!w)
+        return;
+    m_services.dialogs.execModal(*w);
+    loadListNames();
+    refreshListCount();
 }
 
 void TfrmBrevicastMain::loadListNames()
@@ -323,7 +362,7 @@ bool TfrmBrevicastMain::memHTMLSourceExit()
 compose::ComposeInput TfrmBrevicastMain::composeInput() const
 {
     return {returned::FormatSender(m_services.programFolder, cbFromEmail->currentText()),
-            cbEmailSubject->currentText(), memTextMessage->toPlainText(), memHTMLSource->toPlainText()};
+            cbEmailSubject->currentText(), editorText(memTextMessage), editorText(memHTMLSource)};
 }
 
 void TfrmBrevicastMain::ComposeMessage(const QString& salutation, const QString& firstName,
@@ -568,7 +607,8 @@ void TfrmBrevicastMain::closeEvent(QCloseEvent* event)
     // and writing it would replace the user's settings with blanks.
     if (m_startupDone) {
         saveSubjects();
-        SaveComponentStates();
+        if (!m_keepSettingsFile)
+            SaveComponentStates();
     }
     event->accept();
 }

@@ -39,6 +39,10 @@ namespace bv::send {
 class TIpSmtpClient;
 }
 
+namespace bv::lists {
+class TfrmRecipients;
+}
+
 namespace bv::app {
 
 class EditCommands;
@@ -113,8 +117,13 @@ public:
 
     // The record views the start-up maintenance ran on, kept for the recipient
     // list window.
-    data::TableView* recipientsView() const { return m_recipients.get(); }
-    data::TableView* exclusionsView() const { return m_exclusions.get(); }
+    data::TableView* recipientsView() const;
+    data::TableView* exclusionsView() const;
+    // The recipient list window, made once when first needed (at start-up,
+    // for the table maintenance); null without a data module.
+    lists::TfrmRecipients* recipientsWindow();
+    // "Recipients": the list window, modally; the list picker is refilled after.
+    void showRecipients();
 
     // The main window's current SMTP client, owner of the message object.
     send::TIpSmtpClient& smtpClient() const { return *IpSmtpClient1; }
@@ -267,14 +276,15 @@ private:
     data::TdmBrevicastData* m_data = nullptr;
     data::TfrmGetListName* m_listNamePrompt = nullptr;
     std::unique_ptr<TForm_Splash> m_startupSplash;
-    std::unique_ptr<data::TableView> m_recipients;
-    std::unique_ptr<data::TableView> m_exclusions;
+    lists::TfrmRecipients* m_recipientsWindow = nullptr;
     EditCommands* m_editCommands = nullptr;
     MessageCommands* m_messageCommands = nullptr;
     compose::SubjectHistory m_subjects;
     QString m_messageFileArgument;
     bool m_shown = false;
     bool m_startupDone = false;
+    // The settings file could not be read at start: shut-down leaves it alone.
+    bool m_keepSettingsFile = false;
 };
 
 } // namespace bv::app

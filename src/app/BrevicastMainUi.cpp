@@ -20,6 +20,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
+#include <QTextDocument>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -79,9 +80,19 @@ void bindToAction(QAbstractButton* button, QAction* action)
     QObject::connect(action, &QAction::enabledChanged, button, &QWidget::setEnabled);
 }
 
+QString editorText(const QPlainTextEdit* editor)
+{
+    // toPlainText() would turn a no-break space into a space and a line
+    // separator (U+2028) into a line break; the raw text keeps both, and only
+    // the block ends become line breaks.
+    QString text = editor->document()->toRawText();
+    text.replace(QChar::ParagraphSeparator, QLatin1Char('\n'));
+    return text;
+}
+
 QStringList editorLines(const QPlainTextEdit* editor)
 {
-    const QString text = editor->toPlainText();
+    const QString text = editorText(editor);
     if (text.isEmpty())
         return {};
     return text.split(QLatin1Char('\n'));
@@ -118,6 +129,20 @@ QToolBar* toolBar(const char* name, const QString& accessibleName, QWidget* pare
     bar->setFloatable(false);
     bar->setToolButtonStyle(Qt::ToolButtonTextOnly);
     return bar;
+}
+
+// A tool bar shows an action's icon text, which has no access key; its
+// buttons show the command's own caption, "&Send", so that Alt+S works.
+void showAccessKeys(QToolBar* bar)
+{
+    for (QAction* a : bar->actions()) {
+        auto* button = qobject_cast<QToolButton*>(bar->widgetForAction(a));
+        if (!button || a->text().isEmpty())
+            continue;
+        button->setText(a->text());
+        // The button takes the icon text again whenever the action changes.
+        QObject::connect(a, &QAction::changed, button, [a, button] { button->setText(a->text()); });
+    }
 }
 
 QToolButton* toolButton(const QString& text, const char* name, QToolBar* bar)
@@ -484,12 +509,14 @@ QWidget* TfrmBrevicastMain::createSetup()
     cbxErrorsByEmail = named(new QCheckBox(QStringLiteral("Send Errors To From Address"), Panel2), "cbxErrorsByEmail");
     ActionToolBar2 = toolBar("ActionToolBar2", QStringLiteral("Run"), Panel2);
     ActionToolBar2->addActions({Action1, Action2, Action3, Action4, Action5});
+    showAccessKeys(ActionToolBar2);
     txtTestEmail = named(new QComboBox(Panel2), "txtTestEmail", QStringLiteral("Test Email Address"));
     txtTestEmail->setEditable(true);
     txtTestEmail->setInsertPolicy(QComboBox::NoInsert);
     txtTestEmail->setMinimumContentsLength(24);
     ActionToolBar1 = toolBar("ActionToolBar1", QStringLiteral("Test"), Panel2);
     ActionToolBar1->addAction(Action20);
+    showAccessKeys(ActionToolBar1);
 
     auto* left = new QVBoxLayout;
     left->addLayout(form);
@@ -538,6 +565,7 @@ void TfrmBrevicastMain::createWidgets()
     spacer->setEnabled(false);
     BottomToolBar->addWidget(spacer);
     BottomToolBar->addAction(Action6);
+    showAccessKeys(BottomToolBar);
     layout->addWidget(BottomToolBar);
 
     panWeb = named(new QFrame(central), "panWeb", QStringLiteral("Web"));

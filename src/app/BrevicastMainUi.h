@@ -37,7 +37,9 @@ private:
 // action's enabled state.
 void bindToAction(QAbstractButton* button, QAction* action);
 
-// The editor's text as lines; an empty editor has none.
+// An editor's text exactly as typed, lines separated by "\n".
+QString editorText(const QPlainTextEdit* editor);
+// The same as lines; an empty editor has none.
 QStringList editorLines(const QPlainTextEdit* editor);
 
 } // namespace bv::app

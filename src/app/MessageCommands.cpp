@@ -123,7 +123,7 @@ bool MessageCommands::showPreviewPage(const QString& path)
 
 bool MessageCommands::memHTMLSourceExit()
 {
-    QStringList lines = splitLines(compose::RenderPreview(w.memHTMLSource->toPlainText()));
+    QStringList lines = splitLines(compose::RenderPreview(editorText(w.memHTMLSource)));
     // The view takes an empty file for a missing one.
     if (lines.isEmpty())
         lines.append(QString());
@@ -152,9 +152,17 @@ QString MessageCommands::askFile(Ask kind, FileDialogState& state, const QString
     const FileRequest request{title, filter, ext, w.services().programFolder, state.fileName};
     Dialogs& dialogs = w.services().dialogs;
     const QString path = kind == Ask::Open ? dialogs.openFile(request) : dialogs.saveFile(request);
+    // A name to save under is remembered once the file is written: a failed
+    // write must not leave Save writing to that path again without asking.
+    if (kind == Ask::Open)
+        remember(state, path);
+    return path;
+}
+
+void MessageCommands::remember(FileDialogState& state, const QString& path)
+{
     if (!path.isEmpty())
         state = {path, QFileInfo(path).path()};
-    return path;
 }
 
 void MessageCommands::openMessage()
@@ -171,8 +179,8 @@ void MessageCommands::saveMessage()
     if (path.isEmpty())
         path =
             askFile(Ask::Save, w.SaveDialog3, QString(), kMessageFilterSave, QStringLiteral("BVC"));
-    if (!path.isEmpty())
-        w.saveWindowState(path);
+    if (!path.isEmpty() && w.saveWindowState(path))
+        remember(w.SaveDialog3, path);
 }
 
 bool MessageCommands::loadBody(QPlainTextEdit* editor, const QString& path)
@@ -216,8 +224,11 @@ void MessageCommands::saveBody(QPlainTextEdit* editor, FileDialogState& state,
         return;
     // Not written means the body is not safe on disk: the user must hear of it.
     QString reason;
-    if (!writeTextLines(path, editorLines(editor), &reason))
+    if (!writeTextLines(path, editorLines(editor), &reason)) {
         w.services().dialogs.showError(unableToWriteText(path) + QStringLiteral(": ") + reason);
+        return;
+    }
+    remember(state, path);
 }
 
 void MessageCommands::savePlainText(bool askName)

@@ -53,12 +53,14 @@ public:
 private:
     QPlainTextEdit* focusedEditor() const;
     // Shows an open or save dialog starting in the program folder; the chosen
-    // path, empty when cancelled. The dialog state keeps the chosen name.
+    // path, empty when cancelled. An open dialog's state keeps the chosen
+    // name; a save dialog's keeps it once the caller has written the file.
     enum class Ask
     {
         Open,
         Save
     };
+    static void remember(FileDialogState& state, const QString& path);
     QString askFile(Ask kind, FileDialogState& state, const QString& title, const QString& filter,
                     const QString& ext);
     // Replaces the editor's text by the file's lines; a file that cannot be

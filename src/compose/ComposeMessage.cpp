@@ -6,6 +6,10 @@
 
 #include <QDir>
 #include <QFile>
+#include <QMimeDatabase>
+#include <QRegularExpression>
+
+#include <utility>
 
 namespace bv::compose {
 
@@ -23,14 +27,28 @@ void addTextPart(TIpMimeEntity& container, const QString& subtype, const QString
     part.encodeTextContent(utf8);
 }
 
+// The usual extensions by the table; any other file by what its content says,
+// and a file that is no picture as plain bytes.
+std::pair<QString, QString> attachmentType(const QString& path, const QString& name)
+{
+    const QString subtype = ImageSubtype(name);
+    if (!subtype.isEmpty())
+        return {QStringLiteral("image"), subtype};
+    const QMimeType type = QMimeDatabase().mimeTypeForFile(path);
+    if (type.isValid() && type.name().startsWith(QLatin1String("image/")))
+        return {QStringLiteral("image"), type.name().mid(6)};
+    return {QStringLiteral("application"), QStringLiteral("octet-stream")};
+}
+
 void addImagePart(TIpMailMessage& message, const QString& path, const QString& contentId)
 {
     TIpMimeEntity& image = message.addPart();
     image.setContentTransferEncoding(emBase64);
-    image.setContentType(QStringLiteral("image"));
-    image.setContentID(contentId);
     const QString name = fileNamePart(path);
-    image.setContentSubtype(ImageSubtype(name) + QStringLiteral("; ")
+    const auto [type, subtype] = attachmentType(path, name);
+    image.setContentType(type);
+    image.setContentID(contentId);
+    image.setContentSubtype(subtype + QStringLiteral("; ")
                             + QString::fromLatin1(parameter("name", name, true)));
     image.setContentDispositionType(QStringLiteral("inline"));
 
@@ -46,6 +64,29 @@ void addImagePart(TIpMailMessage& message, const QString& path, const QString& c
 }
 
 } // namespace
+
+bool htmlShowsNothing(const QString& html)
+{
+    if (html.contains(kImageTokenOpen))
+        return false;
+    static const QRegularExpression hidden(
+        QStringLiteral("<!--.*?-->|<(head|style|script|title)\\b.*?</\\1\\s*>"),
+        QRegularExpression::CaseInsensitiveOption | QRegularExpression::DotMatchesEverythingOption);
+    static const QRegularExpression visibleElement(
+        QStringLiteral("<(img|hr|svg|object|embed|iframe|video|audio|canvas|input|textarea|select|"
+                       "button|table|picture|math)\\b"),
+        QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression tag(QStringLiteral("<[^>]*>"));
+    static const QRegularExpression space(QStringLiteral("&(nbsp|#160|#x0*a0);"),
+                                          QRegularExpression::CaseInsensitiveOption);
+    QString text = html;
+    text.remove(hidden);
+    if (text.contains(visibleElement))
+        return false;
+    text.remove(tag);
+    text.replace(space, QStringLiteral(" "));
+    return text.trimmed().isEmpty();
+}
 
 QString ImageSubtype(const QString& fileName)
 {
@@ -72,6 +113,21 @@ void ComposeMessage(TIpMailMessage& message, const ComposeInput& input, const QS
     message.Clear();
     message.setFrom(input.sender);
     message.setSubject(input.subject);
+
+    if (htmlShowsNothing(input.htmlBody)) {
+        // Readers show the last alternative they can; a blank HTML part there
+        // would hide the plain text.
+        message.setContentType(QStringLiteral("text"));
+        message.setContentSubtype(QStringLiteral("plain"));
+        message.setContentTransferEncoding(emQuoted);
+        const QByteArray utf8 = MergeFields(input.plainBody, salutation, firstName, lastName).toUtf8();
+        if (!isAscii(utf8))
+            message.setCharset(QStringLiteral("utf-8"));
+        message.encodeTextContent(utf8);
+        if (message.body().isEmpty())
+            message.appendBodyLine(QString());
+        return;
+    }
 
     message.setContentType(QStringLiteral("multipart"));
     message.setContentSubtype(QStringLiteral("related;type=\"multipart/alternative\""));

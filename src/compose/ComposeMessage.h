@@ -17,10 +17,15 @@ struct ComposeInput
 
 // Builds message anew for one recipient: multipart/related holding the
 // plain/HTML alternative, then one inline image part per image token of the
-// HTML body. MailTo is left empty for the caller. Throws MessageError when an
+// HTML body; a message whose HTML body shows nothing goes as its plain text
+// alone. MailTo is left empty for the caller. Throws MessageError when an
 // image file cannot be read; the message is then incomplete.
 void ComposeMessage(TIpMailMessage& message, const ComposeInput& input, const QString& salutation,
                     const QString& firstName, const QString& lastName);
+
+// True for an HTML body that shows nothing: empty, blanks, or bare markup
+// such as the skeleton the editor's Clear button leaves.
+bool htmlShowsNothing(const QString& html);
 
 // "jpeg", "gif", "bmp", "png", "tiff" by the file name's extension, else empty.
 QString ImageSubtype(const QString& fileName);

@@ -225,6 +225,9 @@ QByteArray TIpMailMessage::headerBlock() const
     if (!contentType().isEmpty()) {
         head += "MIME-Version: 1.0\r\n";
         head += "Content-Type: " + typeLine() + "\r\n";
+        const QByteArray cte = encodingName(contentTransferEncoding());
+        if (!cte.isEmpty())
+            head += "Content-Transfer-Encoding: " + cte + "\r\n";
     } else if (plainNeedsMime(*this)) {
         head += "MIME-Version: 1.0\r\n"
                 "Content-Type: text/plain;charset=\"utf-8\"\r\n"

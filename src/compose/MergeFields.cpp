@@ -3,6 +3,9 @@
 #include <QRandomGenerator>
 #include <QUrl>
 
+#include <utility>
+#include <vector>
+
 namespace bv::compose {
 
 namespace {
@@ -104,36 +107,62 @@ QString MergeFields(const QString& text, const QString& salutation, const QStrin
 QString MergeFields(const QString& text, const QString& salutation, const QString& firstName,
                     const QString& lastName, QStringList& paths, QStringList& contentIds)
 {
-    QString merged = mergeNames(text, salutation, firstName, lastName);
-    // The search goes on after each element, so text made here is never
-    // taken for a token.
+    // Image tokens are found in the text as the user wrote it, before any name
+    // is merged: a recipient's values are text, and a name such as
+    // "{{-img:/home/user/.ssh/id_rsa-}}" must never make us attach that file.
+    // The names are then merged into the text between the tokens only.
+    struct Segment
+    {
+        QString text;
+        bool image = false;
+    };
+    std::vector<Segment> segments;
     qsizetype from = 0;
     for (;;) {
-        const ImageToken t = nextImageToken(merged, from);
+        const ImageToken t = nextImageToken(text, from);
         if (t.start < 0)
             break;
-        qsizetype index = -1;
-        for (qsizetype i = 0; i < paths.size(); ++i)
-            if (paths[i].compare(t.path, Qt::CaseInsensitive) == 0) {
-                index = i;
+        segments.push_back({text.mid(from, t.start - from), false});
+        segments.push_back({t.path, true});
+        from = t.start + t.token.size();
+    }
+    segments.push_back({text.mid(from), false});
+
+    for (const auto& [token, value] : {std::pair{kFirstNameToken, firstName},
+                                       std::pair{kLastNameToken, lastName},
+                                       std::pair{kSalutationToken, salutation}}) {
+        for (Segment& s : segments) {
+            const qsizetype at = s.image ? -1 : s.text.indexOf(token);
+            if (at >= 0) {
+                s.text.replace(at, token.size(), value);
                 break;
             }
+        }
+    }
+
+    QString merged;
+    for (const Segment& s : segments) {
+        if (!s.image) {
+            merged += s.text;
+            continue;
+        }
+        // Paths are compared exactly: names differing in letter case are two
+        // files here.
+        const qsizetype index = paths.indexOf(s.text);
         QString contentId;
         if (index >= 0 && index < contentIds.size()) {
             contentId = contentIds.at(index);
         } else {
-            const QString base = contentIdName(fileNamePart(t.path));
+            const QString base = contentIdName(fileNamePart(s.text));
             QString name = base;
             for (int n = 2; nameTaken(contentIds, name); ++n)
                 name = QString::number(n) + base;
             contentId = QLatin1Char('<') + name + QLatin1Char('>');
-            paths.append(t.path);
+            paths.append(s.text);
             contentIds.append(contentId);
         }
-        const QString element = QStringLiteral("<IMG SRC=\"cid:")
-                                + contentId.mid(1, contentId.size() - 2) + QStringLiteral("\">");
-        merged.replace(t.token, element);
-        from = t.start + element.size();
+        merged += QStringLiteral("<IMG SRC=\"cid:") + contentId.mid(1, contentId.size() - 2)
+                  + QStringLiteral("\">");
     }
     return merged;
 }

@@ -18,10 +18,11 @@ inline const QString kImageTokenClose = QStringLiteral("-}}");
 QString MergeFields(const QString& text, const QString& salutation, const QString& firstName,
                     const QString& lastName);
 
-// The same, and every image token becomes an element showing an inline part:
-// paths receives each new path (a path differing only in letter case from an
-// earlier one counts as that one), contentIds the content-ID ("<name>") at the
-// same index. An unterminated "{{-img:" and everything after it stay as typed.
+// The same, and every image token of text as written becomes an element
+// showing an inline part (a token that a merged value brings in stays text):
+// paths receives each new path (compared exactly), contentIds the content-ID
+// ("<name>") at the same index. An unterminated "{{-img:" and everything after
+// it stay as typed.
 QString MergeFields(const QString& text, const QString& salutation, const QString& firstName,
                     const QString& lastName, QStringList& paths, QStringList& contentIds);
 

@@ -364,7 +364,12 @@ bool needsQuotes(const QString& value)
 
 QByteArray parameter(const QByteArray& name, const QString& value, bool alwaysQuote)
 {
-    if (!isAscii(value))
+    // A control character (a line break in a file name) would end the header
+    // line inside the value; the extended form carries it as "%0A".
+    const bool control = std::any_of(value.begin(), value.end(), [](QChar c) {
+        return c.unicode() < 32 || c.unicode() == 127;
+    });
+    if (control || !isAscii(value))
         return name + "*=utf-8''"
                + value.toUtf8().toPercentEncoding("!#$&+-.^_`|~");
     return name + '=' + (alwaysQuote || needsQuotes(value) ? quotedString(value) : value.toLatin1());
@@ -467,16 +472,27 @@ QByteArray encodeHeaderText(const QString& text, int used)
 
 QByteArray encodeAddressText(const QString& text, int used)
 {
-    if (isAscii(text))
-        return text.toLatin1();
+    const auto plain = [&text] { return isAscii(text) ? text.toLatin1() : text.toUtf8(); };
     const QString trimmed = text.trimmed();
     const qsizetype lt = trimmed.lastIndexOf(QLatin1Char('<'));
     if (lt <= 0 || !trimmed.endsWith(QLatin1Char('>')))
-        return text.toUtf8();
-    const QString name = unquote(trimmed.left(lt).trimmed());
+        return plain();
+    const QString written = trimmed.left(lt).trimmed();
+    const QString name = unquote(written);
     const QByteArray address = trimmed.mid(lt).toUtf8();
-    if (name.isEmpty() || isAscii(name))
-        return text.toUtf8();
+    if (name.isEmpty())
+        return plain();
+    if (isAscii(name)) {
+        // "Smith, John <js@x.com>" is read as two mailboxes unless the name is
+        // quoted.
+        static const QString specials = QStringLiteral("()<>[]:;@\\,.\"");
+        const bool quoted = written.size() >= 2 && written.startsWith(QLatin1Char('"'))
+                            && written.endsWith(QLatin1Char('"'));
+        if (quoted || !std::any_of(name.begin(), name.end(),
+                                   [](QChar c) { return specials.contains(c); }))
+            return plain();
+        return quotedString(name) + ' ' + address;
+    }
     int column = 0;
     QByteArray out = encodedWords(name, used, &column);
     out += column + 1 + address.size() > kMaxHeaderLine ? "\r\n " : " ";

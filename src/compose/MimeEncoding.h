@@ -77,8 +77,9 @@ QByteArray base64Lines(QByteArrayView data);
 
 // value in double quotes, any quote or backslash in it escaped.
 QByteArray quotedString(const QString& value);
-// A parameter "name=value": quoted as given for ASCII values, in the RFC 2231
-// form "name*=utf-8''..." otherwise, since a header carries no 8-bit bytes.
+// A parameter "name=value": quoted as given for printable ASCII values, in the
+// RFC 2231 form "name*=utf-8''..." otherwise, since a header carries no 8-bit
+// bytes and no line breaks.
 QByteArray parameter(const QByteArray& name, const QString& value, bool alwaysQuote);
 
 bool isAscii(QByteArrayView data);
@@ -89,7 +90,8 @@ bool isAscii(QStringView text);
 // returned as it stands. used: characters already on the first line.
 QByteArray encodeHeaderText(const QString& text, int used = 0);
 // An address text "Name <address>" (the name maybe quoted) or a bare address:
-// only a non-ASCII display name is encoded; the address is kept as written.
+// a non-ASCII display name is encoded, one holding a special (comma, full
+// stop, ...) is quoted; the address is kept as written.
 QByteArray encodeAddressText(const QString& text, int used = 0);
 
 } // namespace bv::compose

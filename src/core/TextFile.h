@@ -6,9 +6,10 @@
 
 namespace bv {
 
-// Text as the program's files hold it: UTF-8, or 8-bit Latin-1 for older files
-// that are not valid UTF-8.
+// Text as the program's files hold it: UTF-8, or the 8-bit Windows code page
+// 1252 for older files that are not valid UTF-8.
 QString decodeText(const QByteArray& bytes);
+QString decodeWindows1252(QByteArrayView bytes);
 
 // Splits at CR LF, LF or CR. A final line break does not start another line.
 QStringList splitLines(const QString& text);

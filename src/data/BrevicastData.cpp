@@ -13,6 +13,11 @@ TdmBrevicastData::TdmBrevicastData(const QString& programFolder, QObject* parent
 
 void runStartupMaintenance(TableView& recipients, TableView& exclusions)
 {
+    // When another program holds the tables the maintenance gives up at
+    // once rather than hold the start for the whole busy timeout.
+    Connection& connection = recipients.connection();
+    const int busyTimeout = connection.busyTimeout();
+    connection.setBusyTimeout(MaintenanceBusyTimeoutMs);
     try {
         recipients.close();
         exclusions.close();
@@ -25,6 +30,7 @@ void runStartupMaintenance(TableView& recipients, TableView& exclusions)
     } catch (const std::exception&) {
         // Maintenance is a courtesy; the program goes on with the tables as they are.
     }
+    connection.setBusyTimeout(busyTimeout);
     for (TableView* v : {&recipients, &exclusions}) {
         try {
             v->close();

@@ -22,7 +22,8 @@ public:
 
 // Start-up table maintenance over the recipient and exclusion views: reopen
 // both exclusively, rebuild indexes and pack, then reopen them shared. Every
-// error is swallowed.
+// error is swallowed; tables held by another program are waited for briefly.
+constexpr int MaintenanceBusyTimeoutMs = 250;
 void runStartupMaintenance(TableView& recipients, TableView& exclusions);
 
 } // namespace bv::data

@@ -113,6 +113,7 @@ public:
     Statement(Connection& c, const QString& sql) : m_conn(c)
     {
         m_rewritten = rewriteStatement(sql);
+        usePinnedFiles();
     }
     ~Statement()
     {
@@ -120,7 +121,27 @@ public:
             sqlite3_finalize(m_stmt);
     }
 
-    bool hasFiles() const { return !m_rewritten.files.empty(); }
+    bool hasFiles() const { return !m_rewritten.files.empty() || m_pinned; }
+
+    // Files the connection holds attached for a transaction are read through
+    // that attachment; only the others are attached for this statement.
+    void usePinnedFiles()
+    {
+        auto& files = m_rewritten.files;
+        for (auto it = files.begin(); it != files.end();) {
+            const QString alias = m_conn.pinnedAlias(it->path);
+            if (alias.isEmpty()) {
+                ++it;
+                continue;
+            }
+            QString table = it->table;
+            table = QStringLiteral(".\"") + table.replace(QLatin1Char('"'), QLatin1String("\"\"")) +
+                    QLatin1Char('"');
+            m_rewritten.sql.replace(it->alias + table, alias + table);
+            it = files.erase(it);
+            m_pinned = true;
+        }
+    }
 
     void prepare()
     {
@@ -186,11 +207,9 @@ public:
             return;
         }
         default: {
-            QString s = v.toString();
-            // Stored text has no trailing blanks, and "=" ignores them.
-            while (s.endsWith(QLatin1Char(' ')))
-                s.chop(1);
-            const QByteArray t = s.toUtf8();
+            // Bound as given: a memo keeps its trailing blanks; fixed-width
+            // text loses them when stored, and comparisons drop them.
+            const QByteArray t = v.toString().toUtf8();
             sqlite3_bind_text(m_stmt, i, t.constData(), int(t.size()), SQLITE_TRANSIENT);
         }
         }
@@ -277,12 +296,14 @@ private:
     Connection& m_conn;
     RewrittenSql m_rewritten;
     sqlite3_stmt* m_stmt = nullptr;
+    bool m_pinned = false;
 };
 
 struct Connection::Cache
 {
     std::list<std::pair<QString, std::shared_ptr<Statement>>> lru;
     QHash<QString, std::list<std::pair<QString, std::shared_ptr<Statement>>>::iterator> index;
+    QHash<QString, QString> pinned; // table file -> schema alias
 
     void clear()
     {
@@ -370,6 +391,25 @@ private:
 
 } // namespace
 
+namespace {
+
+void execOrThrow(sqlite3* db, const QString& sql)
+{
+    char* err = nullptr;
+    if (sqlite3_exec(db, sql.toUtf8().constData(), nullptr, nullptr, &err) != SQLITE_OK) {
+        const QString text = err ? QString::fromUtf8(err) : engineText(db);
+        sqlite3_free(err);
+        throw DbError(text);
+    }
+}
+
+QString pinKey(const QString& path)
+{
+    return QDir::cleanPath(path);
+}
+
+} // namespace
+
 Connection::Connection(QString name) : m_name(std::move(name)), m_cache(std::make_unique<Cache>()) {}
 
 Connection::~Connection()
@@ -408,7 +448,7 @@ void Connection::open(const QString& folder)
         throw DbError(text, rc);
     }
     sqlite3_extended_result_codes(db, 0);
-    sqlite3_busy_timeout(db, 10000);
+    sqlite3_busy_timeout(db, DefaultBusyTimeoutMs);
     auto run = [db](const char* sql) {
         char* err = nullptr;
         const int code = sqlite3_exec(db, sql, nullptr, nullptr, &err);
@@ -422,7 +462,14 @@ void Connection::open(const QString& folder)
         // Reading the header first: a file that is not a database fails here,
         // before anything is written.
         run("SELECT count(*) FROM sqlite_master");
-        run("PRAGMA auto_vacuum = INCREMENTAL");
+        // Only a new file takes the setting, and asking for it on an existing
+        // one needs the write lock that another program may be holding.
+        sqlite3_stmt* pages = nullptr;
+        sqlite3_prepare_v2(db, "PRAGMA page_count", -1, &pages, nullptr);
+        const bool fresh = sqlite3_step(pages) == SQLITE_ROW && sqlite3_column_int64(pages, 0) == 0;
+        sqlite3_finalize(pages);
+        if (fresh)
+            run("PRAGMA auto_vacuum = INCREMENTAL");
         run("PRAGMA journal_mode = WAL");
         run("PRAGMA synchronous = NORMAL");
         // Fewer, larger checkpoints: each one waits for the disk.
@@ -492,6 +539,151 @@ void Connection::copyTableToFile(const QString& tableName, const QString& filePa
         QFile::remove(temp);
         throw DbError(QStringLiteral("Cannot write the table file \"%1\".").arg(filePath));
     }
+}
+
+void Connection::setBusyTimeout(int ms)
+{
+    std::lock_guard lock(m_mutex);
+    m_busyTimeoutMs = ms;
+    if (m_db)
+        sqlite3_busy_timeout(m_db, ms);
+}
+
+int Connection::busyTimeout() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_busyTimeoutMs;
+}
+
+void Connection::copyTablesToFiles(const QList<QPair<QString, QString>>& tableFiles)
+{
+    std::lock_guard lock(m_mutex);
+    if (!m_db)
+        throw DbError(QStringLiteral("The database connection is not open."));
+    std::vector<const TableDef*> defs;
+    for (const auto& tableFile : tableFiles) {
+        const TableDef* def = table(tableFile.first);
+        if (!def)
+            throw DbError(QStringLiteral("Table \"%1\" not found.").arg(tableFile.first));
+        defs.push_back(def);
+    }
+    // Each copy is built beside its target and renamed over it only when all
+    // are complete, so a failed backup never spoils a good one.
+    QStringList temps;
+    QStringList aliases;
+    auto detachAll = [&] {
+        for (const QString& alias : std::as_const(aliases))
+            sqlite3_exec(m_db, QStringLiteral("DETACH DATABASE %1").arg(alias).toUtf8().constData(),
+                         nullptr, nullptr, nullptr);
+        aliases.clear();
+    };
+    auto removeTemps = [&] {
+        for (const QString& temp : std::as_const(temps))
+            QFile::remove(temp);
+    };
+    try {
+        for (qsizetype i = 0; i < tableFiles.size(); ++i) {
+            temps << tableFiles.at(i).second + QStringLiteral(".part");
+            QFile::remove(temps.last());
+            const QString alias = QStringLiteral("bkcopy%1").arg(i);
+            execOrThrow(m_db, QStringLiteral("ATTACH DATABASE %1 AS %2").arg(quoted(temps.last()), alias));
+            aliases << alias;
+        }
+        // One read snapshot of the main file for all copies.
+        execOrThrow(m_db, QStringLiteral("BEGIN"));
+        try {
+            for (size_t i = 0; i < defs.size(); ++i) {
+                // Only the table: the file is read whole by a restore, and
+                // indexes and triggers would just slow the copy.
+                const QStringList create = createTableStatements(*defs[i], aliases.at(qsizetype(i)));
+                execOrThrow(m_db, create.first());
+                execOrThrow(m_db, QStringLiteral("INSERT INTO %1.\"%2\" SELECT * FROM main.\"%2\"")
+                                      .arg(aliases.at(qsizetype(i)), defs[i]->name));
+            }
+            execOrThrow(m_db, QStringLiteral("COMMIT"));
+        } catch (...) {
+            sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+            throw;
+        }
+        detachAll();
+        for (qsizetype i = 0; i < tableFiles.size(); ++i) {
+            const QString& target = tableFiles.at(i).second;
+            QFile::remove(target);
+            if (!QFile::rename(temps.at(i), target))
+                throw DbError(QStringLiteral("Cannot write the table file \"%1\".").arg(target));
+        }
+    } catch (...) {
+        detachAll();
+        removeTemps();
+        throw;
+    }
+}
+
+void Connection::pinTableFile(const QString& path)
+{
+    if (!m_db)
+        throw DbError(QStringLiteral("The database connection is not open."));
+    if (m_cache->pinned.contains(pinKey(path)))
+        return;
+    if (!QFileInfo(path).isFile())
+        throw DbError(QStringLiteral("The table file \"%1\" does not exist.").arg(path));
+    const QString alias = QStringLiteral("pin%1").arg(m_cache->pinned.size());
+    execOrThrow(m_db, QStringLiteral("ATTACH DATABASE %1 AS %2").arg(quoted(path), alias));
+    try {
+        // A file that is not a database fails here, before any work is done.
+        execOrThrow(m_db, QStringLiteral("SELECT count(*) FROM %1.sqlite_master").arg(alias));
+    } catch (...) {
+        sqlite3_exec(m_db, QStringLiteral("DETACH DATABASE %1").arg(alias).toUtf8().constData(), nullptr,
+                     nullptr, nullptr);
+        throw;
+    }
+    m_cache->pinned.insert(pinKey(path), alias);
+}
+
+void Connection::unpinTableFiles()
+{
+    if (m_db)
+        for (const QString& alias : std::as_const(m_cache->pinned))
+            sqlite3_exec(m_db, QStringLiteral("DETACH DATABASE %1").arg(alias).toUtf8().constData(),
+                         nullptr, nullptr, nullptr);
+    m_cache->pinned.clear();
+}
+
+QString Connection::pinnedAlias(const QString& path) const
+{
+    return m_cache->pinned.value(pinKey(path));
+}
+
+Transaction::Transaction(Connection& connection, const QStringList& tableFiles)
+    : m_connection(connection), m_lock(connection.mutex())
+{
+    if (!connection.m_db)
+        throw DbError(QStringLiteral("The database connection is not open."));
+    try {
+        for (const QString& file : tableFiles)
+            connection.pinTableFile(file);
+        execOrThrow(connection.m_db, QStringLiteral("BEGIN IMMEDIATE"));
+        m_open = true;
+    } catch (...) {
+        connection.unpinTableFiles();
+        throw;
+    }
+}
+
+Transaction::~Transaction()
+{
+    // A failed statement may already have ended the transaction.
+    if (m_open && m_connection.m_db && !sqlite3_get_autocommit(m_connection.m_db))
+        sqlite3_exec(m_connection.m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+    m_connection.unpinTableFiles();
+}
+
+void Transaction::commit()
+{
+    if (!m_open || !m_connection.m_db)
+        throw DbError(QStringLiteral("No transaction is open."));
+    execOrThrow(m_connection.m_db, QStringLiteral("COMMIT"));
+    m_open = false;
 }
 
 qint64 Connection::lastInsertRowid() const

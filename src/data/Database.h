@@ -86,6 +86,16 @@ public:
     // filePath (replacing it); a statement can then name that file in double
     // quotes in place of the table.
     void copyTableToFile(const QString& table, const QString& filePath);
+    // The same for several tables at once, all read from one snapshot, so the
+    // copies agree with each other while other connections keep writing.
+    // Each pair is a table and its file.
+    void copyTablesToFiles(const QList<QPair<QString, QString>>& tableFiles);
+
+    // How long a statement waits for a table another connection or program
+    // is writing before it fails with the engine's "database is locked".
+    static constexpr int DefaultBusyTimeoutMs = 10000;
+    void setBusyTimeout(int ms);
+    int busyTimeout() const;
 
     // Row id of the last row this connection inserted; hold mutex() across the
     // insert and this call when other threads share the connection.
@@ -99,14 +109,43 @@ public:
 
 private:
     friend class Statement;
+    friend class Transaction;
     std::shared_ptr<Statement> prepare(const QString& sql);
+    // Table files attached for the length of a transaction: SQLite cannot
+    // detach a file that an open transaction has read, so statements inside
+    // one use these attachments instead of their own.
+    void pinTableFile(const QString& path);
+    void unpinTableFiles();
+    QString pinnedAlias(const QString& path) const;
 
     QString m_name;
     QString m_folder;
     sqlite3* m_db = nullptr;
     mutable std::recursive_mutex m_mutex;
+    int m_busyTimeoutMs = DefaultBusyTimeoutMs;
     struct Cache;
     std::unique_ptr<Cache> m_cache;
+};
+
+// One explicit transaction on a connection (BEGIN IMMEDIATE), for the few
+// operations that must leave either all of their work or none of it. Holds the
+// connection's lock throughout, so no other thread's statement lands inside
+// it; rolls back unless commit() was called. Statements inside may name the
+// given table files in place of tables; they stay attached until the end.
+class Transaction
+{
+public:
+    explicit Transaction(Connection& connection, const QStringList& tableFiles = {});
+    ~Transaction();
+    Transaction(const Transaction&) = delete;
+    Transaction& operator=(const Transaction&) = delete;
+
+    void commit();
+
+private:
+    Connection& m_connection;
+    std::unique_lock<std::recursive_mutex> m_lock;
+    bool m_open = false;
 };
 
 // A statement object of the windows: its text is set once and it may be run

@@ -217,15 +217,17 @@ private:
         return end;
     }
 
-    // The column a literal at i is compared with, when it is a timestamp field.
-    bool comparedWithTimestamp(size_t i, size_t end) const
+    // The column a literal or parameter at i is compared with (or assigned
+    // to): "StartTime = '...'", "'...' = h.StartTime". Empty when the other
+    // side is no bare column.
+    QString comparedColumn(size_t i, size_t end) const
     {
         const size_t before = prevSolid(i);
         if (before != size_t(-1) && isComparison(m_t[before])) {
             const size_t col = prevSolid(before);
-            if (col != size_t(-1) && (m_t[col].kind == Tok::Word || m_t[col].kind == Tok::QuotedIdent) &&
-                isTimestampField(m_t[col].text))
-                return true;
+            if (col != size_t(-1) && (m_t[col].kind == Tok::Word || m_t[col].kind == Tok::QuotedIdent))
+                return m_t[col].text;
+            return {};
         }
         const size_t after = nextSolid(i + 1, end);
         if (after < end && isComparison(m_t[after])) {
@@ -233,11 +235,10 @@ private:
             // Skip a qualifier: "h.StartTime".
             if (col + 2 < end && isPunct(m_t[col + 1], "."))
                 col += 2;
-            if (col < end && (m_t[col].kind == Tok::Word || m_t[col].kind == Tok::QuotedIdent) &&
-                isTimestampField(m_t[col].text))
-                return true;
+            if (col < end && (m_t[col].kind == Tok::Word || m_t[col].kind == Tok::QuotedIdent))
+                return m_t[col].text;
         }
-        return false;
+        return {};
     }
 
     bool comparedLiteral(size_t i, size_t end) const
@@ -256,14 +257,27 @@ private:
         case Tok::String: {
             QString v = t.text;
             if (comparedLiteral(i, m_t.size())) {
-                // "=" ignores trailing blanks; stored text never has them.
-                while (v.endsWith(QLatin1Char(' ')))
-                    v.chop(1);
-                if (comparedWithTimestamp(i, m_t.size()))
+                const auto type = fieldTypeByName(comparedColumn(i, m_t.size()));
+                // "=" ignores trailing blanks, and fixed-width text is stored
+                // without them; a memo keeps its text as written.
+                if (type != FieldType::Memo)
+                    while (v.endsWith(QLatin1Char(' ')))
+                        v.chop(1);
+                if (type == FieldType::Timestamp)
                     v = sortableTimestamp(v);
             }
             return quoteString(v);
         }
+        case Tok::Param:
+            if (comparedLiteral(i, m_t.size())) {
+                // The same for a value bound at run time, where it is text.
+                const QString column = comparedColumn(i, m_t.size());
+                const auto type = fieldTypeByName(column);
+                if ((type == FieldType::Character || !type)
+                    && column.compare(QLatin1String("rowid"), Qt::CaseInsensitive) != 0)
+                    return QStringLiteral("rtrim(") + t.text + QStringLiteral(", ' ')");
+            }
+            return t.text;
         case Tok::QuotedIdent:
             if (looksLikeTableFile(t.text) && m_info) {
                 AttachedFile f;

@@ -25,7 +25,8 @@ struct RewrittenSql
 // Turns a statement of the program's dialect into one SQLite accepts:
 // "select top n", POSITION(a IN b), comment lines beginning with "//", table
 // files in double quotes, the bare column names Index and Default, timestamps
-// compared in the mm/dd/yyyy form, trailing blanks of compared literals.
+// compared in the mm/dd/yyyy form, trailing blanks of literals and parameters
+// compared with text (never with a memo).
 RewrittenSql rewriteStatement(const QString& sql);
 
 // The same for a filter expression of a table view.

@@ -150,6 +150,16 @@ bool isTimestampField(const QString& fieldName)
            fieldName.compare(QLatin1String("EmailDate"), Qt::CaseInsensitive) == 0;
 }
 
+std::optional<FieldType> fieldTypeByName(const QString& fieldName)
+{
+    if (fieldName.isEmpty())
+        return std::nullopt;
+    for (const TableDef& t : tables())
+        if (const FieldDef* f = t.field(fieldName))
+            return f->type;
+    return std::nullopt;
+}
+
 QStringList createTableStatements(const TableDef& t, const QString& schema)
 {
     QStringList out;

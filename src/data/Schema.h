@@ -3,6 +3,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
 #include <vector>
 
 namespace bv::data {
@@ -41,6 +42,9 @@ const TableDef* table(const QString& name); // ignoring letter case
 
 // Names of the timestamp fields of any table (StartTime, EndTime, EmailDate).
 bool isTimestampField(const QString& fieldName);
+// The type of a field of that name in any of the tables (names are not reused
+// with another type); none for other names.
+std::optional<FieldType> fieldTypeByName(const QString& fieldName);
 
 // Statements that create one table with its indexes and the triggers that cut
 // text to its width and keep timestamps in their sortable form. schema is the

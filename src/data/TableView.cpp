@@ -166,6 +166,8 @@ void TableView::close()
         if (!use.exclusive && use.shared <= 0)
             t.uses.remove(key);
     }
+    if (m_signals)
+        emit rowsAboutToBeReset();
     m_open = false;
     m_state = EditState::Browse;
     m_rowids.clear();
@@ -182,9 +184,32 @@ void TableView::refresh()
     reload(m_currentRowid);
 }
 
+bool TableView::resolveOrdering(const QString& name, QString* field, bool* descending) const
+{
+    if (const IndexDef* i = m_def->index(name)) {
+        *field = i->field;
+        *descending = i->descending;
+        return true;
+    }
+    // Any field orders the view, and "<field>Desc" orders it backwards, as the
+    // list window's column titles ask.
+    const FieldDef* f = m_def->field(name);
+    *descending = false;
+    if (!f && name.endsWith(QLatin1String("Desc"), Qt::CaseInsensitive)) {
+        f = m_def->field(name.chopped(4));
+        *descending = true;
+    }
+    if (!f)
+        return false;
+    *field = f->name;
+    return true;
+}
+
 void TableView::setIndexName(const QString& name)
 {
-    if (!name.isEmpty() && !m_def->index(name) && !m_def->field(name))
+    QString field;
+    bool descending = false;
+    if (!name.isEmpty() && !resolveOrdering(name, &field, &descending))
         throw DbError(QStringLiteral("Index \"%1\" not found in table %2.").arg(name, m_def->name));
     m_indexName = name;
     if (m_open)
@@ -216,12 +241,11 @@ QString TableView::whereClause() const
 
 QString TableView::orderClause() const
 {
-    if (m_indexName.isEmpty())
+    QString field;
+    bool descending = false;
+    if (m_indexName.isEmpty() || !resolveOrdering(m_indexName, &field, &descending))
         return QStringLiteral(" ORDER BY rowid");
-    if (const IndexDef* i = m_def->index(m_indexName))
-        return QStringLiteral(" ORDER BY %1%2, rowid")
-            .arg(q(i->field), i->descending ? QStringLiteral(" DESC") : QString());
-    return QStringLiteral(" ORDER BY %1, rowid").arg(q(m_def->field(m_indexName)->name));
+    return QStringLiteral(" ORDER BY %1%2, rowid").arg(q(field), descending ? QStringLiteral(" DESC") : QString());
 }
 
 int TableView::recordCount() const
@@ -238,6 +262,8 @@ bool TableView::isEmpty()
 
 void TableView::reload(qint64 keepRowid)
 {
+    if (m_signals)
+        emit rowsAboutToBeReset();
     std::vector<qint64> ids;
     m_connection.forEachRow(QStringLiteral("SELECT rowid FROM ") + q(m_def->name) + whereClause() +
                                 orderClause(),
@@ -246,7 +272,6 @@ void TableView::reload(qint64 keepRowid)
                                 return true;
                             });
     m_rowids = std::move(ids);
-    m_stale = false;
     m_cacheRowid = -1;
     m_pos = 0;
     if (keepRowid) {
@@ -264,8 +289,73 @@ void TableView::reload(qint64 keepRowid)
 void TableView::ensureLoaded()
 {
     requireOpen();
-    if (m_stale)
-        reload(m_currentRowid);
+}
+
+bool TableView::orderedBefore(qint64 a, qint64 b) const
+{
+    QString field;
+    bool descending = false;
+    if (m_indexName.isEmpty() || !resolveOrdering(m_indexName, &field, &descending))
+        return a < b;
+    // The engine compares, so that its collation and type rules decide as
+    // they do in the view's ORDER BY (NULL first, last when descending).
+    const QString k = q(field);
+    const QString x = descending ? QStringLiteral("y.") + k : QStringLiteral("x.") + k;
+    const QString y = descending ? QStringLiteral("x.") + k : QStringLiteral("y.") + k;
+    const QVariant before = m_connection.scalar(
+        QStringLiteral("SELECT CASE WHEN x.%1 IS y.%1 THEN x.rowid < y.rowid WHEN %2 IS NULL THEN 1 "
+                       "WHEN %3 IS NULL THEN 0 ELSE %2 < %3 END FROM %4 x, %4 y "
+                       "WHERE x.rowid = :a AND y.rowid = :b")
+            .arg(k, x, y, q(m_def->name)),
+        {{QStringLiteral("a"), a}, {QStringLiteral("b"), b}});
+    // A row deleted behind the view has no place; it sorts first.
+    return !before.isValid() || before.toBool();
+}
+
+int TableView::orderedPosition(qint64 rowid) const
+{
+    int lo = 0;
+    int hi = int(m_rowids.size());
+    while (lo < hi) {
+        const int mid = lo + (hi - lo) / 2;
+        if (orderedBefore(m_rowids[size_t(mid)], rowid))
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    return lo;
+}
+
+void TableView::insertRow(int position, qint64 rowid)
+{
+    if (m_signals)
+        emit rowAboutToBeInserted(position);
+    m_rowids.insert(m_rowids.begin() + position, rowid);
+    if (m_signals)
+        emit rowInserted(position);
+}
+
+void TableView::removeRow(int position)
+{
+    if (m_signals)
+        emit rowAboutToBeRemoved(position);
+    m_rowids.erase(m_rowids.begin() + position);
+    if (m_signals)
+        emit rowRemoved(position);
+}
+
+int TableView::positionOf(qint64 rowid) const
+{
+    if (m_pos < int(m_rowids.size()) && m_rowids[size_t(m_pos)] == rowid)
+        return m_pos;
+    const auto it = std::find(m_rowids.begin(), m_rowids.end(), rowid);
+    return it == m_rowids.end() ? -1 : int(it - m_rowids.begin());
+}
+
+DbError TableView::vanishedRow() const
+{
+    return DbError(QStringLiteral("The current record of table %1 was deleted meanwhile; "
+                                  "the change was not saved.").arg(m_def->name));
 }
 
 void TableView::requireOpen() const
@@ -316,8 +406,6 @@ bool TableView::eof() const
 {
     if (!m_open)
         return true;
-    if (m_stale)
-        const_cast<TableView*>(this)->ensureLoaded();
     return m_pos >= int(m_rowids.size());
 }
 
@@ -372,8 +460,10 @@ bool TableView::findKey(const QVariant& value)
 {
     if (m_indexName.isEmpty())
         throw DbError(QStringLiteral("No index is set on the view of table %1.").arg(m_def->name));
-    const IndexDef* i = m_def->index(m_indexName);
-    return locate(i ? i->field : m_indexName, value, false);
+    QString field;
+    bool descending = false;
+    resolveOrdering(m_indexName, &field, &descending);
+    return locate(field, value, false);
 }
 
 void TableView::loadCurrent() const
@@ -398,8 +488,6 @@ QVariant TableView::value(const QString& fieldName) const
         return m_buffer.value(idx);
     if (!m_open)
         return {};
-    if (m_stale)
-        const_cast<TableView*>(this)->ensureLoaded();
     loadCurrent();
     return m_cacheRow.value(idx);
 }
@@ -417,6 +505,8 @@ void TableView::setValue(const QString& fieldName, const QVariant& v)
     const int idx = fieldIndex(fieldName);
     if (m_state == EditState::Browse)
         throw DbError(QStringLiteral("The view of table %1 is not in edit or insert mode.").arg(m_def->name));
+    if (idx >= m_buffer.size())
+        throw vanishedRow();
     const FieldDef& f = m_def->fields[size_t(idx)];
     if (f.type == FieldType::AutoIncrement)
         throw DbError(QStringLiteral("The field %1 is read-only.").arg(f.name));
@@ -446,7 +536,10 @@ void TableView::edit()
     ensureLoaded();
     if (!m_currentRowid)
         throw DbError(QStringLiteral("The view of table %1 has no current row to edit.").arg(m_def->name));
+    m_cacheRowid = -1; // the row as it is now, not as it was read
     loadCurrent();
+    if (m_cacheRow.size() != int(m_def->fields.size()))
+        throw vanishedRow();
     m_buffer = m_cacheRow;
     m_modified.assign(m_def->fields.size(), false);
     m_editRowid = m_currentRowid;
@@ -482,8 +575,7 @@ void TableView::post()
         marks << QLatin1Char(':') + p;
         params.append({p, m_buffer.at(int(i))});
     }
-    const EditState was = m_state;
-    if (was == EditState::Insert) {
+    if (m_state == EditState::Insert) {
         const QString sql = cols.isEmpty()
                                 ? QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(q(m_def->name))
                                 : QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
@@ -497,48 +589,68 @@ void TableView::post()
         }
         m_state = EditState::Browse;
         m_buffer.clear();
-        // The new row takes its place in the view's order the next time the
-        // view moves; until then it is the current row.
-        m_stale = true;
         m_cacheRowid = -1;
-        if (passesFilter(rowid))
-            m_currentRowid = rowid;
-    } else {
-        if (!cols.isEmpty()) {
-            QStringList sets;
-            for (int i = 0; i < cols.size(); ++i)
-                sets << cols.at(i) + QStringLiteral(" = ") + marks.at(i);
-            params.append({QStringLiteral("rowid_"), m_editRowid});
-            m_connection.execute(QStringLiteral("UPDATE %1 SET %2 WHERE rowid = :rowid_")
-                                     .arg(q(m_def->name), sets.join(QStringLiteral(", "))),
-                                 params);
+        // The new row takes its place in the view's order and becomes current.
+        if (passesFilter(rowid)) {
+            const int position = orderedPosition(rowid);
+            insertRow(position, rowid);
+            moveToPosition(position);
         }
-        bool keyChanged = false;
-        if (const IndexDef* i = m_def->index(m_indexName))
-            keyChanged = m_modified[size_t(fieldIndex(i->field))];
-        m_state = EditState::Browse;
-        m_buffer.clear();
-        m_cacheRowid = -1;
-        if (!passesFilter(m_editRowid)) {
-            // The row leaves the view; the next passing row becomes current.
-            if (!m_stale && m_pos < int(m_rowids.size()) && m_rowids[size_t(m_pos)] == m_editRowid)
-                m_rowids.erase(m_rowids.begin() + m_pos);
-            else
-                m_stale = true;
-            if (m_stale) {
-                const int keep = m_pos;
-                reload(0);
-                moveToPosition(keep);
-            } else {
-                moveToPosition(m_pos);
-                if (m_signals)
-                    emit rowsReset();
-            }
-            return;
-        }
-        if (keyChanged)
-            m_stale = true;
+        return;
     }
+
+    int changed = 1;
+    if (!cols.isEmpty()) {
+        QStringList sets;
+        for (int i = 0; i < cols.size(); ++i)
+            sets << cols.at(i) + QStringLiteral(" = ") + marks.at(i);
+        params.append({QStringLiteral("rowid_"), m_editRowid});
+        changed = m_connection.execute(QStringLiteral("UPDATE %1 SET %2 WHERE rowid = :rowid_")
+                                           .arg(q(m_def->name), sets.join(QStringLiteral(", "))),
+                                       params);
+    }
+    QString orderField;
+    bool descending = false;
+    const bool keyChanged = !m_indexName.isEmpty() && resolveOrdering(m_indexName, &orderField, &descending) &&
+                            m_modified[size_t(fieldIndex(orderField))];
+    m_state = EditState::Browse;
+    m_buffer.clear();
+    m_cacheRowid = -1;
+    const int position = positionOf(m_editRowid);
+    if (changed == 0) {
+        // Deleted by a statement since the edit began: the view lets it go,
+        // and the caller hears that nothing was saved.
+        if (position >= 0) {
+            removeRow(position);
+            moveToPosition(qMin(m_pos, int(m_rowids.size())));
+        }
+        throw vanishedRow();
+    }
+    if (position < 0) {
+        emitCurrentChanged();
+        return;
+    }
+    if (!passesFilter(m_editRowid)) {
+        // The row leaves the view; the next passing row becomes current.
+        removeRow(position);
+        moveToPosition(position);
+        return;
+    }
+    if (keyChanged) {
+        // The row moves to its new place and stays current.
+        removeRow(position);
+        const int to = orderedPosition(m_editRowid);
+        insertRow(to, m_editRowid);
+        moveToPosition(to);
+        return;
+    }
+    if (m_signals)
+        emit rowChanged(position);
+    emitCurrentChanged();
+}
+
+void TableView::emitCurrentChanged()
+{
     if (m_signals)
         emit currentChanged();
 }
@@ -562,13 +674,12 @@ void TableView::deleteRecord()
         throw DbError(QStringLiteral("The view of table %1 has no current row to delete.").arg(m_def->name));
     m_connection.execute(QStringLiteral("DELETE FROM %1 WHERE rowid = :r").arg(q(m_def->name)),
                          {{QStringLiteral("r"), m_currentRowid}});
-    if (m_pos < int(m_rowids.size()) && m_rowids[size_t(m_pos)] == m_currentRowid)
-        m_rowids.erase(m_rowids.begin() + m_pos);
     m_cacheRowid = -1;
+    const int position = positionOf(m_currentRowid);
+    if (position >= 0)
+        removeRow(position);
     // The row after the deleted one becomes current; after the last, the view is at its end.
-    moveToPosition(m_pos);
-    if (m_signals)
-        emit rowsReset();
+    moveToPosition(position >= 0 ? position : m_pos);
 }
 
 void TableView::rebuildIndexes()
@@ -590,11 +701,27 @@ void TableView::disableControls()
 
 void TableView::enableControls()
 {
+    if (m_signals)
+        return;
     m_signals = true;
     if (m_open) {
+        emit rowsAboutToBeReset();
         emit rowsReset();
         emit currentChanged();
     }
+}
+
+void TableView::forEachRow(const QStringList& fields,
+                           const std::function<bool(const QVariantList& row)>& fn) const
+{
+    requireOpen();
+    QStringList columns;
+    for (const QString& f : fields)
+        columns << q(m_def->fields[size_t(fieldIndex(f))].name);
+    m_connection.forEachRow(QStringLiteral("SELECT %1 FROM %2%3%4")
+                                .arg(columns.join(QLatin1Char(',')), q(m_def->name), whereClause(),
+                                     orderClause()),
+                            {}, [&fn](const QStringList&, const QVariantList& row) { return fn(row); });
 }
 
 int TableView::snapshotSize()

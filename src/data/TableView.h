@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QVariant>
 
+#include <functional>
 #include <vector>
 
 namespace bv::data {
@@ -72,7 +73,8 @@ public:
     void append();
     void edit();
     // Writes the row being appended or edited. A row that no longer passes
-    // the filter leaves the view; the next passing row becomes current.
+    // the filter leaves the view; the next passing row becomes current. An
+    // edited row that a statement deleted meanwhile raises DbError.
     void post();
     void cancel();
     void deleteRecord();
@@ -86,6 +88,10 @@ public:
     void disableControls();
     void enableControls();
 
+    // Reads the chosen fields of every row the view shows, in its order,
+    // straight from the table; fn returns false to stop.
+    void forEachRow(const QStringList& fields, const std::function<bool(const QVariantList& row)>& fn) const;
+
     // Rows as the view currently holds them, for grids.
     int snapshotSize();
     qint64 rowidAt(int position);
@@ -94,14 +100,34 @@ public:
 signals:
     // The current row moved, or its data changed.
     void currentChanged();
-    // The set of rows was read again.
+    // The set of rows is about to be read again / was read again.
+    void rowsAboutToBeReset();
     void rowsReset();
+    // One row comes into or leaves the view at position (before and after).
+    void rowAboutToBeInserted(int position);
+    void rowInserted(int position);
+    void rowAboutToBeRemoved(int position);
+    void rowRemoved(int position);
+    // The row at position was written through the view.
+    void rowChanged(int position);
 
 private:
+    // The field and direction an index name (or a field name, with or
+    // without "Desc") orders by; false when it names neither.
+    bool resolveOrdering(const QString& name, QString* field, bool* descending) const;
     QString whereClause() const;
     QString orderClause() const;
     void reload(qint64 keepRowid);
     void ensureLoaded();
+    // Whether row a comes before row b in the view's order.
+    bool orderedBefore(qint64 a, qint64 b) const;
+    // Where a row belongs among the view's rows.
+    int orderedPosition(qint64 rowid) const;
+    int positionOf(qint64 rowid) const;
+    void insertRow(int position, qint64 rowid);
+    void removeRow(int position);
+    void emitCurrentChanged();
+    DbError vanishedRow() const;
     void moveToPosition(int position);
     void loadCurrent() const;
     int fieldIndex(const QString& fieldName) const;
@@ -115,7 +141,6 @@ private:
     QString m_indexName;
     QString m_filter;
     bool m_filtered = false;
-    bool m_stale = true;
     bool m_bof = true;
     bool m_signals = true;
     std::vector<qint64> m_rowids;

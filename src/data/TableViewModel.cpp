@@ -22,33 +22,32 @@ TableViewModel::TableViewModel(TableView& view, QList<Column> columns, QObject* 
             throw DbError(QStringLiteral("Field \"%1\" not found in table %2.").arg(c.field, view.tableName()));
         m_fieldIndexes << idx;
     }
-    connect(&view, &TableView::rowsReset, this, &TableViewModel::reset);
-    connect(&view, &TableView::currentChanged, this, [this] {
-        // The current row's data may have changed through an edit.
-        const qint64 id = m_view.currentRowid();
-        if (m_cache.remove(id) && m_rows >= 0) {
-            const int pos = m_view.recNo();
-            if (pos >= 0 && pos < m_rows)
-                emit dataChanged(index(pos, 0), index(pos, columnCount() - 1));
-        }
+    // The view tells before and after every change, so the grid always sees
+    // counts and rows that agree.
+    connect(&view, &TableView::rowsAboutToBeReset, this, [this] { beginResetModel(); });
+    connect(&view, &TableView::rowsReset, this, [this] {
+        m_cache.clear();
+        endResetModel();
     });
-}
-
-void TableViewModel::reset()
-{
-    beginResetModel();
-    m_cache.clear();
-    m_rows = -1;
-    endResetModel();
+    connect(&view, &TableView::rowAboutToBeInserted, this,
+            [this](int position) { beginInsertRows(QModelIndex(), position, position); });
+    connect(&view, &TableView::rowInserted, this, [this] { endInsertRows(); });
+    connect(&view, &TableView::rowAboutToBeRemoved, this, [this](int position) {
+        m_cache.remove(m_view.rowidAt(position));
+        beginRemoveRows(QModelIndex(), position, position);
+    });
+    connect(&view, &TableView::rowRemoved, this, [this] { endRemoveRows(); });
+    connect(&view, &TableView::rowChanged, this, [this](int position) {
+        m_cache.remove(m_view.rowidAt(position));
+        emit dataChanged(index(position, 0), index(position, columnCount() - 1));
+    });
 }
 
 int TableViewModel::rowCount(const QModelIndex& parent) const
 {
-    if (parent.isValid())
+    if (parent.isValid() || !m_view.isOpen())
         return 0;
-    if (m_rows < 0)
-        m_rows = m_view.isOpen() ? m_view.snapshotSize() : 0;
-    return m_rows;
+    return m_view.snapshotSize();
 }
 
 int TableViewModel::columnCount(const QModelIndex& parent) const

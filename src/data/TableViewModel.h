@@ -31,14 +31,12 @@ public:
     QString fieldAt(int column) const { return m_columns.value(column).field; }
 
 private:
-    void reset();
     const QVariantList* rowAt(int row) const;
 
     TableView& m_view;
     QList<Column> m_columns;
     QList<int> m_fieldIndexes;
     mutable QHash<qint64, QVariantList> m_cache;
-    mutable int m_rows = -1;
 };
 
 } // namespace bv::data

@@ -9,7 +9,9 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -52,6 +54,7 @@ private slots:
     void exitCommands_closeAndSave();
     void closeBeforeStart_writesNothing();
     void unwritableFolder_reportedOnClose();
+    void unreadableSettings_notOverwrittenAtClose();
 };
 
 void TestMainState::showSequence_splashFirstThenMaintenance()
@@ -326,6 +329,22 @@ void TestMainState::unwritableFolder_reportedOnClose()
     f.window->close();
     QVERIFY2(f.dialogs.texts("error").contains("Unable to write to " + f.home.file("vanished/BrevicastSettings.ini")),
              qPrintable(f.dialogs.texts("error").join(" | ")));
+}
+
+void TestMainState::unreadableSettings_notOverwrittenAtClose()
+{
+    test::MainWindowFixture f;
+    // There, but no file can be read from it (root reads any plain file).
+    QVERIFY(QDir().mkpath(f.home.file("BrevicastSettings.ini")));
+    QVERIFY(f.start());
+    QCOMPARE(f.dialogs.texts("error").size(), 1);
+    QVERIFY(f.dialogs.texts("error").first().startsWith("Unable to read "));
+    f.window->txtDomain->setText(QStringLiteral("blank.org"));
+    f.window->close();
+    // Shut-down tried no write over it.
+    QCOMPARE(f.dialogs.texts("error").size(), 1);
+    QVERIFY(QFileInfo(f.home.file("BrevicastSettings.ini")).isDir());
+    QVERIFY(QFile::exists(f.home.file("Subjects.txt")));
 }
 
 QTEST_MAIN(TestMainState)

@@ -52,6 +52,9 @@ private slots:
     void commands_data();
     void commands();
     void toolBars();
+    void toolBarButtons_keepTheirAccessKeys_data();
+    void toolBarButtons_keepTheirAccessKeys();
+    void updatesByAltU();
     void enabledStates_afterStart();
     void insertCommands_followEditorFocus();
     void editCommands_followFocusedControl();
@@ -180,6 +183,46 @@ void TestMainWindow::commands()
     QCOMPARE(a->text(), text);
     QCOMPARE(a->iconText(), caption);
     QCOMPARE(a->shortcut(), shortcut);
+}
+
+void TestMainWindow::toolBarButtons_keepTheirAccessKeys_data()
+{
+    QTest::addColumn<QString>("bar");
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<QString>("caption");
+    QTest::newRow("Send") << "ActionToolBar2" << "Action1" << "&Send";
+    QTest::newRow("Pause") << "ActionToolBar2" << "Action4" << "&Pause";
+    QTest::newRow("Preview") << "ActionToolBar2" << "Action5" << "Pr&eview";
+    QTest::newRow("Test") << "ActionToolBar1" << "Action20" << "&Test";
+    QTest::newRow("Updates") << "BottomToolBar" << "Action8" << "&Updates?";
+    QTest::newRow("Recipients") << "BottomToolBar" << "Action6" << "&Recipients";
+}
+
+void TestMainWindow::toolBarButtons_keepTheirAccessKeys()
+{
+    QFETCH(QString, bar);
+    QFETCH(QString, action);
+    QFETCH(QString, caption);
+    auto* a = f->window->findChild<QAction*>(action);
+    auto* button = qobject_cast<QToolButton*>(f->find<QToolBar>(qPrintable(bar))->widgetForAction(a));
+    QVERIFY(button);
+    QCOMPARE(button->text(), caption);
+    // A changed caption ("&Resume") reaches the button with its access key.
+    const QString changed = "&X" + caption.mid(1);
+    a->setText(changed);
+    QCOMPARE(button->text(), changed);
+    a->setText(caption);
+    QCOMPARE(button->text(), caption);
+}
+
+void TestMainWindow::updatesByAltU()
+{
+    QVERIFY(QTest::qWaitForWindowActive(f->window.get()));
+    QSignalSpy triggered(f->window->Action8, &QAction::triggered);
+    QWidget* focus = f->window->focusWidget();
+    QTest::keyClick(focus ? focus : f->window.get(), Qt::Key_U, Qt::AltModifier);
+    // An access key clicks its button the way a mouse would, after a moment.
+    QTRY_COMPARE(triggered.size(), 1);
 }
 
 void TestMainWindow::toolBars()

@@ -5,7 +5,9 @@
 #include "MainWindowFixture.h"
 #include "ParsedMessage.h"
 
+#include "app/BrevicastMainUi.h"
 #include "app/MessageCommands.h"
+#include "compose/ComposeMessage.h"
 #include "compose/MergeFields.h"
 #include "send/SmtpClient.h"
 
@@ -85,6 +87,9 @@ private slots:
     void messageFile_unreadable_changesNothing_data();
     void messageFile_unreadable_changesNothing();
     void messageFile_unwritable_reported();
+    void failedSave_isNotRemembered_data();
+    void failedSave_isNotRemembered();
+    void bodies_keepEveryCharacterAsTyped();
 
     void bodyFiles_loadWithTheirLineEnds();
     void bodyFiles_saveAsksOnceExceptSaveAs_data();
@@ -412,6 +417,56 @@ void TestMessageCommands::messageFile_unwritable_reported()
     QCOMPARE(f->dialogs.texts("error"),
              QStringList{"Unable to write to " + QDir::toNativeSeparators(path)});
     QVERIFY(!QFile::exists(path));
+}
+
+void TestMessageCommands::failedSave_isNotRemembered_data()
+{
+    QTest::addColumn<QString>("action");
+    QTest::newRow("message") << "SaveMsg";
+    QTest::newRow("plain text") << "SavePlainText";
+    QTest::newRow("HTML") << "SaveHTML";
+}
+
+void TestMessageCommands::failedSave_isNotRemembered()
+{
+    QFETCH(QString, action);
+    auto& w = *f->window;
+    auto* save = w.findChild<QAction*>(action);
+    QVERIFY(save);
+    w.memTextMessage->setPlainText("keep me");
+    f->dialogs.queuePath(f->home.file("no such folder/x.txt"));
+    save->trigger();
+    QCOMPARE(f->dialogs.texts("error").size(), 1);
+    // The next Save asks again rather than failing on the same path.
+    const QString good = f->home.file("good.txt");
+    f->dialogs.queuePath(good);
+    save->trigger();
+    QCOMPARE(f->dialogs.texts("save").size(), 2);
+    QCOMPARE(f->dialogs.texts("error").size(), 1);
+    QVERIFY(QFile::exists(good));
+}
+
+void TestMessageCommands::bodies_keepEveryCharacterAsTyped()
+{
+    auto& w = *f->window;
+    // A no-break space, a line separator and a tab inside lines.
+    const QString plain = QString::fromUtf8("Price:\u00a0€5\u2028next\tcol\nline two");
+    const QString html = QString::fromUtf8("<p>a\u00a0b</p>\n<p>c\u2028d</p>");
+    w.memTextMessage->setPlainText(plain);
+    w.memHTMLSource->setPlainText(html);
+    const compose::ComposeInput in = w.composeInput();
+    QCOMPARE(in.plainBody, plain);
+    QCOMPARE(in.htmlBody, html);
+    const QString path = f->home.file("chars.BVC");
+    f->dialogs.queuePath(path);
+    w.SaveMsg->trigger();
+    w.memTextMessage->clear();
+    w.memHTMLSource->clear();
+    f->dialogs.queuePath(path);
+    w.OpenMsg->trigger();
+    QCOMPARE(editorText(w.memTextMessage), plain);
+    QCOMPARE(editorText(w.memHTMLSource), html);
+    QVERIFY(contents(f->home.file("__TM1__.htm")).contains(QString::fromUtf8("a\u00a0b").toUtf8()));
 }
 
 void TestMessageCommands::bodyFiles_loadWithTheirLineEnds()

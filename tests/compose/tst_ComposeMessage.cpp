@@ -2,6 +2,7 @@
 #include "TempProgramFolder.h"
 #include "TestClock.h"
 #include "compose/ComposeMessage.h"
+#include "compose/MergeFields.h"
 #include "compose/MailMessage.h"
 #include "compose/MimeEncoding.h"
 
@@ -53,6 +54,12 @@ private slots:
     void noImage_topClosesRightAfterTheContainer();
     void twoImages_partsInPathOrder();
     void emptyBodies_giveOneEmptyLineEach();
+    void blankHtml_sendsThePlainTextAlone_data();
+    void blankHtml_sendsThePlainTextAlone();
+    void attachmentType_fromTheContentWhenTheTableLacksIt_data();
+    void attachmentType_fromTheContentWhenTheTableLacksIt();
+    void senderName_quotedWhenItHoldsSpecials_data();
+    void senderName_quotedWhenItHoldsSpecials();
     void zeroByteImage_hasNoSizeAndNoContent();
     void disposition_quotesFileNamesWithSpecials_data();
     void disposition_quotesFileNamesWithSpecials();
@@ -169,11 +176,103 @@ void TestComposeMessage::emptyBodies_giveOneEmptyLineEach()
 {
     TestClock clock;
     TIpMailMessage message(clock);
-    ComposeInput in = sampleInput("");
+    ComposeInput in = sampleInput("<p>x</p>");
     in.plainBody.clear();
     ComposeMessage(message, in, "", "", "");
     QCOMPARE(message.part(0).part(0).body().toByteArray(), QByteArray("\r\n"));
-    QCOMPARE(message.part(0).part(1).body().toByteArray(), QByteArray("\r\n"));
+    in.htmlBody.clear();
+    ComposeMessage(message, in, "", "", "");
+    QCOMPARE(message.partCount(), 0);
+    QCOMPARE(message.body().toByteArray(), QByteArray("\r\n"));
+}
+
+void TestComposeMessage::blankHtml_sendsThePlainTextAlone_data()
+{
+    QTest::addColumn<QString>("html");
+    QTest::addColumn<bool>("blank");
+    QTest::newRow("empty") << "" << true;
+    QTest::newRow("blanks and line breaks") << " \r\n\t\r\n" << true;
+    QTest::newRow("skeleton of Clear") << emptyHtmlLines().join("\r\n") << true;
+    QTest::newRow("no-break spaces only") << "<p>&nbsp;&#160;</p><br>" << true;
+    QTest::newRow("comment and head") << "<html><head><title>T</title><style>p{}</style></head>"
+                                         "<!-- draft --><body></body></html>" << true;
+    QTest::newRow("a word") << "<HTML><BODY>x</BODY></HTML>" << false;
+    QTest::newRow("an entity") << "<p>&amp;</p>" << false;
+    QTest::newRow("image token") << "<p>{{-img:/p/a.gif-}}</p>" << false;
+    QTest::newRow("picture element") << "<p><IMG SRC=\"http://x/a.gif\"></p>" << false;
+    QTest::newRow("rule") << "<hr>" << false;
+}
+
+void TestComposeMessage::blankHtml_sendsThePlainTextAlone()
+{
+    QFETCH(QString, html);
+    QFETCH(bool, blank);
+    QCOMPARE(htmlShowsNothing(html), blank);
+    if (!blank)
+        return;
+    TestClock clock;
+    TIpMailMessage message(clock);
+    ComposeInput in = sampleInput(html);
+    in.plainBody = QString::fromUtf8("Hi {{-firstname-}} é");
+    ComposeMessage(message, in, "", "Ann", "");
+    const QByteArray text = message.Encode();
+    QVERIFY2(text.contains("MIME-Version: 1.0\r\nContent-Type: text/plain;charset=\"utf-8\"\r\n"
+                           "Content-Transfer-Encoding: quoted-printable\r\n\r\nHi Ann =C3=A9\r\n"),
+             text.constData());
+    QVERIFY(!text.contains("multipart") && !text.contains("text/html"));
+}
+
+void TestComposeMessage::attachmentType_fromTheContentWhenTheTableLacksIt_data()
+{
+    QTest::addColumn<QString>("fileName");
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("type");
+    QTest::newRow("table") << "a.gif" << bv::test::gifBytes() << "image/gif";
+    QTest::newRow("other picture type") << "a.webp" << QByteArray("RIFF\0\0\0\0WEBPVP8 ") << "image/webp";
+    QTest::newRow("no extension, PNG bytes") << "picture" << bv::test::pngBytes(4) << "image/png";
+    QTest::newRow("not a picture") << "notes.txt" << QByteArray("hello\n") << "application/octet-stream";
+}
+
+void TestComposeMessage::attachmentType_fromTheContentWhenTheTableLacksIt()
+{
+    QFETCH(QString, fileName);
+    QFETCH(QByteArray, content);
+    QFETCH(QString, type);
+    TempProgramFolder folder;
+    QVERIFY(bv::test::writeFile(folder.file(fileName), content));
+    TestClock clock;
+    TIpMailMessage message(clock);
+    ComposeMessage(message, sampleInput("{{-img:" + folder.file(fileName) + "-}}"), "", "", "");
+    QVERIFY(message.part(1).typeLine().startsWith((type + "; name=\"" + fileName + "\"").toUtf8()));
+}
+
+void TestComposeMessage::senderName_quotedWhenItHoldsSpecials_data()
+{
+    QTest::addColumn<QString>("sender");
+    QTest::addColumn<QByteArray>("fromLine");
+    QTest::newRow("plain name") << "Ann Sender <a@x.com>" << QByteArray("From: Ann Sender <a@x.com>");
+    QTest::newRow("comma") << "Smith, John <js@x.com>" << QByteArray("From: \"Smith, John\" <js@x.com>");
+    QTest::newRow("full stop") << "Mr. Bob <b@x.com>" << QByteArray("From: \"Mr. Bob\" <b@x.com>");
+    QTest::newRow("already quoted") << "\"Smith, John\" <js@x.com>"
+                                    << QByteArray("From: \"Smith, John\" <js@x.com>");
+    QTest::newRow("inner quotes") << "Bob \"B\" Lee <b@x.com>"
+                                  << QByteArray("From: \"Bob \\\"B\\\" Lee\" <b@x.com>");
+    QTest::newRow("bare address") << "a@x.com" << QByteArray("From: a@x.com");
+    QTest::newRow("non-ASCII with comma") << QString::fromUtf8("Zoë, Lee <z@x.com>")
+                                          << QByteArray("From: =?utf-8?B?Wm/DqywgTGVl?= <z@x.com>");
+}
+
+void TestComposeMessage::senderName_quotedWhenItHoldsSpecials()
+{
+    QFETCH(QString, sender);
+    QFETCH(QByteArray, fromLine);
+    TestClock clock;
+    TIpMailMessage message(clock);
+    ComposeInput in = sampleInput("x");
+    in.sender = sender;
+    ComposeMessage(message, in, "", "", "");
+    const QByteArray text = message.Encode();
+    QCOMPARE(text.left(text.indexOf("\r\n")), fromLine);
 }
 
 void TestComposeMessage::zeroByteImage_hasNoSizeAndNoContent()
@@ -204,6 +303,9 @@ void TestComposeMessage::disposition_quotesFileNamesWithSpecials_data()
         QTest::newRow(special) << name << "inline;filename=\"" + quoted + "\";size=43"
                                << "name=\"" + QString::fromLatin1(quoted) + "\"";
     }
+    QTest::newRow("line break in RFC 2231 form")
+        << "a\r\nX-Evil=1.gif" << QByteArray("inline;filename*=utf-8''a%0D%0AX-Evil%3D1.gif;size=43")
+        << "name*=utf-8''a%0D%0AX-Evil%3D1.gif";
     QTest::newRow("non-ASCII in RFC 2231 form")
         << QString::fromUtf8("café 1.gif")
         << QByteArray("inline;filename*=utf-8''caf%C3%A9%201.gif;size=43")
@@ -313,7 +415,8 @@ void TestComposeMessage::composingAgain_clearsThePreviousMessage()
     QVERIFY(message.userFields().isEmpty());
     const QByteArray text = message.Encode();
     QVERIFY(text.contains("Hi Bob\r\n"));
-    QVERIFY(!text.contains("Ann") || text.contains("Ann Sender"));
+    // Nothing of the first recipient's message: only the From line names Ann.
+    QCOMPARE(text.count("Ann"), qsizetype(1));
     QVERIFY(!text.contains("a.gif"));
 
     message.Clear();

@@ -13,6 +13,8 @@ private slots:
     void names();
     void images_data();
     void images();
+    void recipientValues_neverBecomeImages_data();
+    void recipientValues_neverBecomeImages();
     void unterminatedImageToken_leftAsTyped_data();
     void unterminatedImageToken_leftAsTyped();
     void preview_data();
@@ -82,10 +84,10 @@ void TestMergeFields::images_data()
         << "<IMG SRC=\"cid:logo.gif\"><IMG SRC=\"cid:2logo.gif\"><IMG SRC=\"cid:3logo.gif\">"
         << QStringList{"/a/logo.gif", "/b/logo.gif", "C:\\c\\logo.gif"}
         << QStringList{"<logo.gif>", "<2logo.gif>", "<3logo.gif>"};
-    QTest::newRow("paths differing in case share the first content-ID")
-        << "{{-img:/p/Logo.gif-}}{{-img:/P/LOGO.GIF-}}{{-img:/q/x.png-}}"
-        << "<IMG SRC=\"cid:Logo.gif\"><IMG SRC=\"cid:Logo.gif\"><IMG SRC=\"cid:x.png\">"
-        << QStringList{"/p/Logo.gif", "/q/x.png"} << QStringList{"<Logo.gif>", "<x.png>"};
+    QTest::newRow("paths differing in case are two files")
+        << "{{-img:/p/Logo.gif-}}{{-img:/P/LOGO.GIF-}}{{-img:/p/Logo.gif-}}"
+        << "<IMG SRC=\"cid:Logo.gif\"><IMG SRC=\"cid:2LOGO.GIF\"><IMG SRC=\"cid:Logo.gif\">"
+        << QStringList{"/p/Logo.gif", "/P/LOGO.GIF"} << QStringList{"<Logo.gif>", "<2LOGO.GIF>"};
     QTest::newRow("names differing in case are numbered")
         << "{{-img:/a/Logo.gif-}}{{-img:/b/logo.gif-}}"
         << "<IMG SRC=\"cid:Logo.gif\"><IMG SRC=\"cid:2logo.gif\">"
@@ -97,9 +99,41 @@ void TestMergeFields::images_data()
         << QStringList{QString::fromUtf8("/p/café \"1\".gif")} << QStringList{"<caf_ _1_.gif>"};
     QTest::newRow("empty path") << "{{-img:-}}" << "<IMG SRC=\"cid:\">" << QStringList{""}
                                 << QStringList{"<>"};
-    QTest::newRow("names merged before images")
-        << "{{-img:/p/{{-firstname-}}.gif-}}" << "<IMG SRC=\"cid:Ann.gif\">"
-        << QStringList{"/p/Ann.gif"} << QStringList{"<Ann.gif>"};
+    // The path is the message's own text; a recipient's name never goes into it.
+    QTest::newRow("name token inside a path stays path text")
+        << "{{-img:/p/{{-firstname-}}.gif-}}" << "<IMG SRC=\"cid:{{-firstname\">.gif-}}"
+        << QStringList{"/p/{{-firstname"} << QStringList{"<{{-firstname>"};
+}
+
+void TestMergeFields::recipientValues_neverBecomeImages_data()
+{
+    QTest::addColumn<QString>("html");
+    QTest::addColumn<QString>("salutation");
+    QTest::addColumn<QString>("first");
+    QTest::addColumn<QString>("last");
+    QTest::addColumn<QString>("merged");
+    const QString key = "{{-img:/home/user/.ssh/id_rsa-}}";
+    QTest::newRow("first name") << "Hi {{-firstname-}}" << "" << key << "" << "Hi " + key;
+    QTest::newRow("last name beside a real image")
+        << "{{-lastname-}}{{-img:/p/a.gif-}}" << "" << "" << key << key + "<IMG SRC=\"cid:a.gif\">";
+    QTest::newRow("token split across two values")
+        << "{{-salutation-}}{{-firstname-}}" << "{{-img:/etc/" << "passwd-}}" << ""
+        << "{{-img:/etc/passwd-}}";
+    QTest::newRow("value opens a token the text closes")
+        << "{{-firstname-}}-}}" << "" << "{{-img:/etc/passwd" << "" << "{{-img:/etc/passwd-}}";
+}
+
+void TestMergeFields::recipientValues_neverBecomeImages()
+{
+    QFETCH(QString, html);
+    QFETCH(QString, salutation);
+    QFETCH(QString, first);
+    QFETCH(QString, last);
+    QFETCH(QString, merged);
+    QStringList paths;
+    QStringList ids;
+    QCOMPARE(MergeFields(html, salutation, first, last, paths, ids), merged);
+    QCOMPARE(paths, merged.contains("a.gif") ? QStringList{"/p/a.gif"} : QStringList());
 }
 
 void TestMergeFields::images()

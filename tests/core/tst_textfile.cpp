@@ -12,7 +12,7 @@ class TestTextFile : public QObject
 private slots:
     void splitLines_data();
     void splitLines();
-    void decode_utf8OrLatin1();
+    void decode_utf8OrWindows1252();
     void writeThenRead_roundTripsWithCrLf();
     void unwritable_keepsOldFile();
 };
@@ -36,11 +36,14 @@ void TestTextFile::splitLines()
     QCOMPARE(bv::splitLines(text), lines);
 }
 
-void TestTextFile::decode_utf8OrLatin1()
+void TestTextFile::decode_utf8OrWindows1252()
 {
     QCOMPARE(decodeText("Caf\xc3\xa9"), QString::fromUtf8("Café"));
-    // An old 8-bit file is not lost to replacement characters.
+    // An old 8-bit file is not lost to replacement characters, and its
+    // euro sign, quotes, dashes and ellipsis are those of code page 1252.
     QCOMPARE(decodeText("Caf\xe9 cr\xe8me"), QString::fromUtf8("Café crème"));
+    QCOMPARE(decodeText("\x80 5 \x93hi\x94 \x91x\x92 \x96\x97 \x85 \x8a\x9f \x81"),
+             QString::fromUtf8("€ 5 “hi” ‘x’ –— … ŠŸ \u0081"));
 }
 
 void TestTextFile::writeThenRead_roundTripsWithCrLf()

@@ -7,7 +7,11 @@
 #include "data/TableViewModel.h"
 
 #include <QAbstractItemModelTester>
+#include <QElapsedTimer>
+#include <QProcess>
 #include <QtTest>
+
+#include <sqlite3.h>
 
 using namespace bv;
 using namespace bv::data;
@@ -27,6 +31,46 @@ void queue(Connection& c, int rows)
     for (int i = 1; i <= rows; ++i)
         c.execute("insert into EmailBeingSent (FirstName, Email, Sent, Error) values (:n, :e, False, False)",
                   {{"n", QString::number(i)}, {"e", QStringLiteral("r%1@x.com").arg(i)}});
+}
+
+QStringList column(const QAbstractItemModel& model, int col)
+{
+    QStringList out;
+    for (int r = 0; r < model.rowCount(); ++r)
+        out << model.data(model.index(r, col)).toString();
+    return out;
+}
+
+// The sqlite3 shell, holding a write transaction on the program's database
+// until it is closed.
+class WritingProgram
+{
+public:
+    explicit WritingProgram(const QString& folder)
+    {
+        m_shell.start("sqlite3", {QDir(folder).filePath(Connection::databaseFileName())});
+        m_shell.waitForStarted();
+        m_shell.write("BEGIN IMMEDIATE;\ninsert into Lists (List) values ('held');\nselect 'holding';\n");
+        m_holding = m_shell.waitForReadyRead(10000);
+    }
+    ~WritingProgram()
+    {
+        m_shell.closeWriteChannel();
+        if (!m_shell.waitForFinished(10000))
+            m_shell.kill();
+    }
+    bool holding() const { return m_holding; }
+
+private:
+    QProcess m_shell;
+    bool m_holding = false;
+};
+
+int traceStatement(unsigned, void* context, void* statement, void*)
+{
+    auto* seen = static_cast<QStringList*>(context);
+    *seen << QString::fromUtf8(sqlite3_sql(static_cast<sqlite3_stmt*>(statement)));
+    return 0;
 }
 
 } // namespace
@@ -49,6 +93,12 @@ private slots:
     void logicalFilter_defaultTrue();
     void exclusiveOpen_refusedWhileShared();
     void startupMaintenance_swallowsErrors();
+    void startupMaintenance_rebuildsAndPacks();
+    void startupMaintenance_tablesHeldByAnotherProgram_startsAtOnce();
+    void ordering_anyFieldAndItsDesc_data();
+    void ordering_anyFieldAndItsDesc();
+    void rowDeletedBehindTheView_editIsAnEngineError_data();
+    void rowDeletedBehindTheView_editIsAnEngineError();
     void editOutsideEditMode_isAnError();
     void model_followsTheView();
 
@@ -311,16 +361,153 @@ void TestTableView::model_followsTheView()
     QCOMPARE(model.rowCount(), 6);
     QCOMPARE(model.headerData(3, Qt::Horizontal, Qt::DisplayRole).toString(), QStringLiteral("Snd?"));
     QCOMPARE(model.data(model.index(0, 2)).toString(), QStringLiteral("ANN@X.COM"));
+    // Read every row once so that the model holds them; then each change must
+    // reach it through its signals, never through a stale block.
+    column(model, 2);
+
+    v.append();
+    v.setValue("Email", "bz@x.com");
+    v.setValue("List", "L1");
+    v.post();
+    QCOMPARE(column(model, 2), walk(v, "Email"));
+    QCOMPARE(model.rowCount(), 7);
+    QCOMPARE(column(model, 2).indexOf("bz@x.com"), 5);
+
+    QVERIFY(v.locate("Email", "bob@x.com"));
+    v.edit();
+    v.setValue("Email", "zz@x.com");
+    v.setValue("FirstName", "Bobby");
+    v.post();
+    QCOMPARE(v.recNo(), 6);
+    QCOMPARE(column(model, 2), walk(v, "Email"));
+    QCOMPARE(model.data(model.index(6, 1)).toString(), QStringLiteral("Bobby"));
+
+    QVERIFY(v.locate("Email", "cy@x.com"));
+    v.edit();
+    v.setValue("FirstName", "Cyrus");
+    v.post();
+    QCOMPARE(model.data(model.index(v.recNo(), 1)).toString(), QStringLiteral("Cyrus"));
+
+    v.first();
+    v.deleteRecord();
+    QCOMPARE(column(model, 2), walk(v, "Email"));
+    QCOMPARE(model.rowCount(), 6);
+
     v.setFilter(listFilter("L2"));
     QCOMPARE(model.rowCount(), 1);
     QCOMPARE(model.data(model.index(0, 3), Qt::CheckStateRole).toInt(), int(Qt::Checked));
     v.first();
     v.edit();
-    v.setValue("FirstName", "Gustav");
+    v.setValue("List", "L1");
     v.post();
-    QCOMPARE(model.data(model.index(0, 1)).toString(), QStringLiteral("Gustav"));
-    v.deleteRecord();
     QCOMPARE(model.rowCount(), 0);
+}
+
+void TestTableView::startupMaintenance_rebuildsAndPacks()
+{
+    for (int i = 0; i < 3000; ++i)
+        m_conn->execute("insert into RecipientList (Email, List) values (:e, 'L1')",
+                        {{"e", QStringLiteral("r%1@x.com").arg(i)}});
+    m_conn->execute("delete from RecipientList where Email <> 'r7@x.com'");
+    QVERIFY(m_conn->scalar("pragma freelist_count").toInt() > 0);
+    TableView recipients(*m_conn, "RecipientList");
+    TableView exclusions(*m_conn, "ExclusionList");
+    recipients.open();
+    exclusions.open();
+    QStringList seen;
+    sqlite3_trace_v2(m_conn->handle(), SQLITE_TRACE_STMT, traceStatement, &seen);
+    runStartupMaintenance(recipients, exclusions);
+    sqlite3_trace_v2(m_conn->handle(), 0, nullptr, nullptr);
+    QVERIFY2(seen.contains("REINDEX \"RecipientList\"") && seen.contains("REINDEX \"ExclusionList\""),
+             qPrintable(seen.join(" | ")));
+    QCOMPARE(m_conn->scalar("pragma freelist_count").toInt(), 0);
+    QCOMPARE(recipients.recordCount(), 1);
+    QVERIFY(recipients.isOpen() && exclusions.isOpen());
+}
+
+void TestTableView::startupMaintenance_tablesHeldByAnotherProgram_startsAtOnce()
+{
+    test::fillSmallDataSet(*m_conn);
+    TableView recipients(*m_conn, "RecipientList");
+    TableView exclusions(*m_conn, "ExclusionList");
+    WritingProgram other(m_folder->path());
+    QVERIFY(other.holding());
+    QElapsedTimer timer;
+    timer.start();
+    runStartupMaintenance(recipients, exclusions);
+    // Not the whole busy timeout: the program starts while the other one writes.
+    QVERIFY2(timer.elapsed() < Connection::DefaultBusyTimeoutMs / 2, qPrintable(QString::number(timer.elapsed())));
+    QVERIFY(recipients.isOpen() && exclusions.isOpen());
+    QCOMPARE(recipients.recordCount(), 8);
+    QCOMPARE(m_conn->busyTimeout(), Connection::DefaultBusyTimeoutMs);
+}
+
+void TestTableView::ordering_anyFieldAndItsDesc_data()
+{
+    QTest::addColumn<QString>("table");
+    QTest::addColumn<QString>("ordering");
+    QTest::addColumn<QStringList>("firstNames");
+    QTest::newRow("exclusions by SendTo") << "ExclusionList" << "SendTo" << QStringList{"Dee", "Bob", "Zed", "Zed"};
+    QTest::newRow("exclusions by SendToDesc")
+        << "ExclusionList" << "SendToDesc" << QStringList{"Bob", "Zed", "Zed", "Dee"};
+    QTest::newRow("exclusions by ListDesc") << "ExclusionList" << "listdesc" << QStringList{"Dee", "Bob", "Zed", "Zed"};
+    QTest::newRow("recipients by SendToDesc")
+        << "RecipientList" << "SendToDesc" << QStringList{"Ann", "Bob", "Ann", "Dee", "Ed", "Fay", "Gus", "Cy"};
+}
+
+void TestTableView::ordering_anyFieldAndItsDesc()
+{
+    QFETCH(QString, table);
+    QFETCH(QString, ordering);
+    QFETCH(QStringList, firstNames);
+    test::fillSmallDataSet(*m_conn);
+    m_conn->execute("update ExclusionList set SendTo = False where FirstName = 'Dee'");
+    TableView v(*m_conn, table);
+    v.open();
+    v.setIndexName(ordering);
+    QCOMPARE(walk(v, "FirstName"), firstNames);
+    // A row appended through the view takes the same place a fresh read gives it.
+    v.append();
+    v.setValue("FirstName", "New");
+    v.setValue("List", "L1");
+    v.setValue("SendTo", true);
+    v.post();
+    const QStringList placed = walk(v, "FirstName");
+    v.refresh();
+    QCOMPARE(walk(v, "FirstName"), placed);
+}
+
+void TestTableView::rowDeletedBehindTheView_editIsAnEngineError_data()
+{
+    QTest::addColumn<bool>("deletedBeforeEdit");
+    QTest::newRow("deleted, then edited") << true;
+    QTest::newRow("deleted while being edited") << false;
+}
+
+void TestTableView::rowDeletedBehindTheView_editIsAnEngineError()
+{
+    QFETCH(bool, deletedBeforeEdit);
+    test::fillSmallDataSet(*m_conn);
+    TableView v(*m_conn, "RecipientList");
+    v.setIndexName("EMAIL");
+    v.open();
+    QVERIFY(v.locate("Email", "gus@z.com"));
+    v.value("FirstName"); // the row is read and held
+    const auto deleteBehind = [this] { m_conn->execute("delete from RecipientList where Email = 'gus@z.com'"); };
+    if (deletedBeforeEdit) {
+        deleteBehind();
+        QVERIFY_THROWS_EXCEPTION(DbError, v.edit());
+        QVERIFY_THROWS_EXCEPTION(DbError, v.setValue("FirstName", "X"));
+    } else {
+        v.edit();
+        deleteBehind();
+        v.setValue("FirstName", "X");
+        QVERIFY_THROWS_EXCEPTION(DbError, v.post());
+        QCOMPARE(v.snapshotSize(), 7);
+    }
+    QCOMPARE(v.state(), EditState::Browse);
+    QCOMPARE(m_conn->scalar("select count(*) from RecipientList").toInt(), 7);
+    QCOMPARE(m_conn->scalar("select count(*) from RecipientList where FirstName = 'X'").toInt(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestTableView)

@@ -80,6 +80,16 @@ QString checkMessage(const char* parser, const ParsedMessage& got, const Expecte
     if (got.subject != want.subject)
         return fail("Subject " + got.subject);
     const ParsedEntity& root = got.root;
+    if (want.plainOnly) {
+        if (root.type != "text/plain" || !root.children.isEmpty())
+            return fail("top " + root.type);
+        // No boundary follows a message of one part: its last line break is its own.
+        if (lf(root.content) != lf(want.plain))
+            return fail("plain text " + QString::fromUtf8(root.content.toPercentEncoding(" ")));
+        if (root.charset != (compose::isAscii(root.content) ? "" : "utf-8"))
+            return fail("charset " + root.charset);
+        return QString();
+    }
     if (root.type != "multipart/related")
         return fail("top " + root.type);
     if (root.children.size() != 1 + want.images.size())

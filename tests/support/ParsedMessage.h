@@ -44,6 +44,7 @@ struct ExpectedMessage
     QStringList contentIds;
     QStringList fileNames;
     QList<QByteArray> images;
+    bool plainOnly = false; // one text/plain entity, no MIME tree
 };
 
 // The message text's lines as the encoder sees them: CR LF after each.
@@ -52,7 +53,8 @@ QByteArray crLfLines(const QString& text);
 // compared, not their ends.
 QByteArray lf(QByteArray text);
 
-// Empty when the parsed message is the expected one: multipart/related holding
+// Empty when the parsed message is the expected one: text/plain alone when
+// want.plainOnly, otherwise multipart/related holding
 // multipart/alternative (text/plain, text/html), then the image parts in
 // order, with matching texts, bytes, content-IDs and "cid:" references;
 // otherwise what differs, led by the parser's name.
