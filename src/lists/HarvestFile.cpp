@@ -10,7 +10,6 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
-#include <mutex>
 #include <string_view>
 #include <unordered_set>
 #include <vector>
@@ -31,31 +30,6 @@ QByteArrayView fitField(QByteArrayView utf8)
             return utf8.first(i);
     return utf8;
 }
-
-// Commits on commit(); rolls back when left early.
-class Transaction
-{
-public:
-    explicit Transaction(data::Connection& c) : m_c(c) { m_c.execute(QStringLiteral("BEGIN")); }
-    ~Transaction()
-    {
-        if (m_open) {
-            try {
-                m_c.execute(QStringLiteral("ROLLBACK"));
-            } catch (const data::DbError&) {
-            }
-        }
-    }
-    void commit()
-    {
-        m_c.execute(QStringLiteral("COMMIT"));
-        m_open = false;
-    }
-
-private:
-    data::Connection& m_c;
-    bool m_open = true;
-};
 
 } // namespace
 
@@ -125,9 +99,7 @@ void UniqueAddresses::writeTo(data::Connection& connection) const
     const QString insert =
         QStringLiteral("insert into bademail (emailmemo) select value from json_each(:eml)");
     constexpr size_t Batch = 50000;
-    // Held throughout, so that no other thread's statement lands inside.
-    std::lock_guard lock(connection.mutex());
-    Transaction transaction(connection);
+    data::Transaction transaction(connection);
     QByteArray json;
     for (size_t from = 0; from < m_sorted.size(); from += Batch) {
         json = "[";
