@@ -31,31 +31,6 @@ QByteArrayView fitField(QByteArrayView utf8)
     return utf8;
 }
 
-// Commits on commit(); rolls back when left early.
-class Transaction
-{
-public:
-    explicit Transaction(data::Connection& c) : m_c(c) { m_c.execute(QStringLiteral("BEGIN")); }
-    ~Transaction()
-    {
-        if (m_open) {
-            try {
-                m_c.execute(QStringLiteral("ROLLBACK"));
-            } catch (const data::DbError&) {
-            }
-        }
-    }
-    void commit()
-    {
-        m_c.execute(QStringLiteral("COMMIT"));
-        m_open = false;
-    }
-
-private:
-    data::Connection& m_c;
-    bool m_open = true;
-};
-
 } // namespace
 
 HarvestError::HarvestError(const QString& message)
@@ -124,7 +99,7 @@ void UniqueAddresses::writeTo(data::Connection& connection) const
     const QString insert =
         QStringLiteral("insert into bademail (emailmemo) select value from json_each(:eml)");
     constexpr size_t Batch = 50000;
-    Transaction transaction(connection);
+    data::Transaction transaction(connection);
     QByteArray json;
     for (size_t from = 0; from < m_sorted.size(); from += Batch) {
         json = "[";

@@ -6,9 +6,9 @@
 
 #include <functional>
 #include <memory>
+#include <stdexcept>
 #include <string_view>
 #include <vector>
-#include <stdexcept>
 
 namespace bv {
 class Clock;

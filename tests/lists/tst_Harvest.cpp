@@ -55,6 +55,7 @@ private slots:
     void collect();
     void exclude_data();
     void exclude();
+    void exclude_copyFails_removesNoRecipient();
     void upperIndexes_existingDatabaseGetsThem();
     void statements_lookUpByIndex_data();
     void statements_lookUpByIndex();
@@ -275,6 +276,25 @@ void TestHarvest::exclude()
         QVERIFY(status[i] <= 100);
     }
     QCOMPARE(status[status.size() - 2], 100);
+}
+
+void TestHarvest::exclude_copyFails_removesNoRecipient()
+{
+    TExclude x(m_home->path());
+    x.CollectAddresses("", {}, {"ann@x.com gus@z.com"});
+    QCOMPARE(sqlite3_exec(m_c->handle(),
+                          "CREATE TRIGGER refuse BEFORE INSERT ON ExclusionList "
+                          "BEGIN SELECT RAISE(ABORT, 'disk full'); END",
+                          nullptr, nullptr, nullptr),
+             SQLITE_OK);
+    const QStringList before = rows(*m_c, "select * from RecipientList");
+    try {
+        x.ExcludeCollected();
+        QFAIL("no error");
+    } catch (const DbError& e) {
+        QCOMPARE(e.message(), QString("disk full"));
+    }
+    QCOMPARE(rows(*m_c, "select * from RecipientList"), before);
 }
 
 void TestHarvest::upperIndexes_existingDatabaseGetsThem()

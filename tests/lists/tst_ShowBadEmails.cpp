@@ -1,4 +1,3 @@
-#include "DataSet.h"
 #include "WindowFixture.h"
 #include "data/Database.h"
 #include "lists/BadEmails.h"
@@ -9,6 +8,7 @@
 #include <QPushButton>
 #include <QTableView>
 #include <QtTest>
+#include <sqlite3.h>
 
 using namespace bv;
 using namespace bv::lists;
@@ -27,6 +27,7 @@ private slots:
     void removeAll_data();
     void removeAll();
     void removeSelected_removesOnlyThose();
+    void remove_engineFails_saysSoAndCountsNothing();
 
 private:
     void addRecipient(const QVariant& email, const QString& first = "F");
@@ -201,6 +202,21 @@ void TestShowBadEmails::removeSelected_removesOnlyThose()
     QCOMPARE(label("lblTotalCount"), QString("3 Email addresses."));
     click("btnClose");
     QVERIFY(!m_w->isVisible());
+}
+
+void TestShowBadEmails::remove_engineFails_saysSoAndCountsNothing()
+{
+    addRecipient("b@y");
+    QCOMPARE(sqlite3_exec(m_c->handle(),
+                          "CREATE TRIGGER refuse BEFORE DELETE ON RecipientList "
+                          "BEGIN SELECT RAISE(ABORT, 'database is locked'); END",
+                          nullptr, nullptr, nullptr),
+             SQLITE_OK);
+    showWindow();
+    click("btnRemoveAll");
+    QCOMPARE(m_f->dialogs.texts("error"), QStringList{"database is locked"});
+    QCOMPARE(m_f->dialogs.lastText(), QString("0 Invalid addresses deleted."));
+    QCOMPARE(gridEmails(), QStringList{"b@y"});
 }
 
 QTEST_MAIN(TestShowBadEmails)
