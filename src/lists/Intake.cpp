@@ -100,41 +100,30 @@ AddResult AddAll(Connection& connection, const QString& list, const data::Progre
 ExcludeSelectedStatements excludeSelectedStatements()
 {
     return {
+        QStringLiteral("select top 1 ROWID from RecipientList where UCase(Email) = UCase(:eml) "
+                       "order by Email, ROWID"),
         QStringLiteral("select count(*) from ExclusionList where UCase(Email) = UCase(:eml)"),
         QStringLiteral("Insert Into ExclusionList (FirstName,LastName,Email,List) select FirstName,"
-                       "LastName,Email,List from RecipientList where UCase(Email) = UCase(:eml) "
-                       "order by Email"),
-        QStringLiteral("delete from RecipientList where UCase(Email) = UCase(:eml)"),
+                       "LastName,Email,List from RecipientList where ROWID = :r"),
+        QStringLiteral("delete from RecipientList where ROWID = :r"),
     };
 }
 
 ExcludeCounts ExcludeSelected(Connection& connection, const QList<qint64>& rows)
 {
-    // Every recipient of the address, not only the first found: "Processing
-    // is done for all lists", and a recipient left behind would be mailed
-    // again. Whether the address is excluded is asked once, before its
-    // recipients are copied, as "Exclude All" does.
+    // One recipient per selected address: the first in address order. A
+    // second recipient of the address stays until the address is chosen again.
     const ExcludeSelectedStatements sql = excludeSelectedStatements();
     ExcludeCounts counts;
-    Query excluded(connection);
-    excluded.setSql(sql.excluded);
-    Query copy(connection);
-    copy.setSql(sql.copy);
-    Query remove(connection);
-    remove.setSql(sql.remove);
     for (const QString& address : badEmailAddresses(connection, rows)) {
         if (address.isEmpty())
             continue;
-        excluded.setParam(Eml, address);
-        excluded.open();
-        const bool alreadyExcluded = excluded.value(0).toInt() > 0;
-        excluded.close();
-        if (!alreadyExcluded) {
-            copy.setParam(Eml, address);
-            counts.newExclusions += copy.execSql();
-        }
-        remove.setParam(Eml, address);
-        counts.removedRecipients += remove.execSql();
+        const QVariant recipient = connection.scalar(sql.first, {{Eml, address}});
+        if (!recipient.isValid())
+            continue;
+        if (connection.scalar(sql.excluded, {{Eml, address}}).toInt() == 0)
+            counts.newExclusions += connection.execute(sql.copy, {{QStringLiteral("r"), recipient}});
+        counts.removedRecipients += connection.execute(sql.remove, {{QStringLiteral("r"), recipient}});
     }
     return counts;
 }

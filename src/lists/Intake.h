@@ -44,13 +44,15 @@ struct ExcludeCounts
     int removedRecipients = 0;
 };
 
-// For each row's address: copies every recipient, of any list, with that
-// address (ignoring letter case) into the exclusions of its own list unless
-// some list already excludes the address, and removes those recipients.
+// For each row's address: the first recipient, of any list, with that address
+// (ignoring letter case, in address order) goes into the exclusions of its own
+// list unless some list already excludes the address, and leaves the list.
 ExcludeCounts ExcludeSelected(data::Connection& connection, const QList<qint64>& rows);
 struct ExcludeSelectedStatements
 {
-    QString excluded, copy, remove; // each takes the address as :eml
+    QString first;    // the first recipient of the address (:eml), in address order
+    QString excluded; // whether any list excludes the address (:eml)
+    QString copy, remove; // of that recipient (:r)
 };
 ExcludeSelectedStatements excludeSelectedStatements();
 

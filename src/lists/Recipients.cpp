@@ -1,8 +1,10 @@
 #include "Recipients.h"
 
+#include "AddEmailSpecial.h"
 #include "ClearDups.h"
 #include "ClearDupsWindow.h"
 #include "RecipientOperations.h"
+#include "RemoveReturnedEmails.h"
 #include "SearchActiveList.h"
 #include "ShowBadEmails.h"
 #include "core/Clock.h"
@@ -73,8 +75,8 @@ struct TfrmRecipients::Page
 TfrmRecipients::TfrmRecipients(Services& services, data::Connection& data, data::Connection& localConnect,
                                data::TfrmGetListName& listNamePrompt, QWidget* parent)
     : QDialog(parent), m_services(services), m_data(data),
-      tbRecipients(data, QStringLiteral("RecipientList"), this),
-      tbExclusions(data, QStringLiteral("ExclusionList"), this),
+      tbRecipients(data, QStringLiteral("RecipientList")),
+      tbExclusions(data, QStringLiteral("ExclusionList")),
       m_recipientsPage(new Page{tbRecipients, false, QStringLiteral("Recipient")}),
       m_exclusionsPage(new Page{tbExclusions, true, QStringLiteral("Exclusion")})
 {
@@ -115,7 +117,9 @@ TfrmRecipients::TfrmRecipients(Services& services, data::Connection& data, data:
 
 TfrmRecipients::~TfrmRecipients()
 {
-    // The views close after the pages and grids are gone: nobody may hear it.
+    // The grids and their models go first, while the views they read live;
+    // the views then close with nobody listening.
+    delete pgcLists;
     tbRecipients.disconnect();
     tbExclusions.disconnect();
 }
@@ -216,7 +220,7 @@ void TfrmRecipients::buildWindow()
         {[this] {
              if (m_hooks.askReturnedFileQuestion && !m_hooks.askReturnedFileQuestion())
                  return;
-             runHook(QStringLiteral("By Eudora"), m_hooks.removeReturnedEmails);
+             removeReturnedEmails();
          },
          [this] { runHook(QStringLiteral("By Checking Email"), m_hooks.checkReturnedMail); }});
     connect(btnRemoveReturned, &QPushButton::clicked, this, [this] {
@@ -372,7 +376,7 @@ QWidget* TfrmRecipients::buildPage(Page& page, bool exclusions)
              {"actRemoveExclusions", QStringLiteral("Remove Exclusions")}},
             {[this] { runHook(QStringLiteral("Load More (CSV)"), m_hooks.importRecipientsCsv); },
              [this] { runHook(QStringLiteral("Load More (Excel)"), m_hooks.importExcel); },
-             [this] { runHook(QStringLiteral("Load More (MBX)"), m_hooks.addFromMailbox); },
+             [this] { addFromMailbox(); },
              {},
              [this] { clearList(*m_recipientsPage); },
              [this] { exportList(*m_recipientsPage); },
@@ -652,6 +656,22 @@ void TfrmRecipients::removeInvalid()
     }
     TfrmShowBadEmails window(m_services, m_data, this);
     m_services.dialogs.execModal(window);
+    rereadViews();
+}
+
+void TfrmRecipients::addFromMailbox()
+{
+    if (!m_addEmailSpecial)
+        m_addEmailSpecial = new TfrmAddEmailSpecial(m_services, m_data, this);
+    m_addEmailSpecial->execute(currentList());
+    rereadViews();
+}
+
+void TfrmRecipients::removeReturnedEmails()
+{
+    if (!m_removeReturnedEmails)
+        m_removeReturnedEmails = new TfrmRemoveReturnedEmails(m_services, m_data, this);
+    m_removeReturnedEmails->execute();
     rereadViews();
 }
 

@@ -33,6 +33,8 @@ class TfrmGetListName;
 namespace bv::lists {
 
 class SearchActiveList;
+class TfrmAddEmailSpecial;
+class TfrmRemoveReturnedEmails;
 struct RecordFields;
 
 // The recipient list window: a list's recipients and exclusions on two
@@ -46,8 +48,6 @@ public:
     struct Hooks
     {
         std::function<bool()> askReturnedFileQuestion; // RtdFileMsg; true for Yes
-        std::function<void()> addFromMailbox;          // Load More (MBX)
-        std::function<void()> removeReturnedEmails;    // By Eudora
         std::function<void()> checkReturnedMail;       // By Checking Email
         std::function<void()> importRecipientsCsv;     // Load More (CSV), recipients
         std::function<void()> importExclusionsCsv;     // Load More (CSV), exclusions
@@ -148,6 +148,8 @@ private:
     void exportList(Page& page);
     void removeExclusions();
     void removeInvalid();
+    void addFromMailbox();
+    void removeReturnedEmails();
     void clearDuplicates(Page& page);
     void search(bool find);
     void sortBy(Page& page, int column);
@@ -168,6 +170,8 @@ private:
     std::unique_ptr<data::BackupCommands> m_backups;
     std::unique_ptr<SearchActiveList> m_search;
     Hooks m_hooks;
+    TfrmAddEmailSpecial* m_addEmailSpecial = nullptr;           // made on first use
+    TfrmRemoveReturnedEmails* m_removeReturnedEmails = nullptr; // likewise
     bool m_editing = false;
 };
 

@@ -41,6 +41,7 @@ private slots:
     void sendToAllAndNone_onlyThisList();
     void clearList_asksThenEmptiesOnlyThisList();
     void laterCommands_sayTheyAreNotAvailable();
+    void intakeWindows_openOnTheCurrentList();
     void statusAndMovedLabels_clearAfterSevenSeconds();
 
 private:
@@ -328,13 +329,34 @@ void TestRecipients::laterCommands_sayTheyAreNotAvailable()
     w->findChild<QAction*>("actByCheckingEmail")->trigger();
     QCOMPARE(m_f->dialogs.texts("message"), (QStringList{TfrmRecipients::notAvailableText("Load More (CSV)"),
                                                          TfrmRecipients::notAvailableText("By Checking Email")}));
-    // A hook, once set, runs with the current list.
-    QString seen;
+    // A hook, once set, runs, and the views are read again after it.
     TfrmRecipients::Hooks hooks;
-    hooks.addFromMailbox = [&seen, this] { seen = w->currentList(); };
+    hooks.importRecipientsCsv = [this] {
+        m_data->execute("insert into RecipientList (Email, List, SendTo) values ('new@x.com', 'L1', True)");
+    };
     w->setHooks(hooks);
+    w->findChild<QAction*>("actLoadMoreCsv")->trigger();
+    QCOMPARE(w->lblRctCt->text(), QString("7 Records"));
+}
+
+void TestRecipients::intakeWindows_openOnTheCurrentList()
+{
+    pick("O'Neil's");
+    QString caption;
+    m_f->dialogs.queueModal([&caption](QDialog& d) {
+        caption = d.windowTitle();
+        return int(QDialog::Rejected);
+    });
     w->findChild<QAction*>("actLoadMoreMbx")->trigger();
-    QCOMPARE(seen, QString("L1"));
+    QCOMPARE(caption, QString("Add Email Addresses (Eudora Mailbox - MBX)"));
+    // "By Eudora" asks first; No keeps its window shut.
+    bool asked = false;
+    TfrmRecipients::Hooks hooks;
+    hooks.askReturnedFileQuestion = [&asked] { return asked = true, false; };
+    w->setHooks(hooks);
+    w->findChild<QAction*>("actByEudora")->trigger();
+    QVERIFY(asked);
+    QCOMPARE(m_f->dialogs.texts("modal").size(), 1);
 }
 
 void TestRecipients::statusAndMovedLabels_clearAfterSevenSeconds()
