@@ -2,6 +2,7 @@
 // sqlite3 shell copying the same tables of a copy of the same file.
 //
 //   bench_backup [recipients]      (default 1,000,000)
+#include "BenchTiming.h"
 #include "data/Backup.h"
 #include "data/Database.h"
 
@@ -17,19 +18,13 @@
 
 using namespace bv::data;
 
+using bv::bench::timeIt;
+
 namespace {
 
 QString dbPath(const QString& folder)
 {
     return folder + Connection::databaseFileName();
-}
-
-double timeIt(const std::function<void()>& fn)
-{
-    QElapsedTimer t;
-    t.start();
-    fn();
-    return t.nsecsElapsed() / 1e9;
 }
 
 double timeShell(const QString& folder, const QString& script)

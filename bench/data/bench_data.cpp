@@ -2,6 +2,7 @@
 // same statements on a copy of the same file.
 //
 //   bench_data [rows]      (default 1,000,000)
+#include "BenchTiming.h"
 #include "data/Database.h"
 #include "data/TableView.h"
 
@@ -18,6 +19,8 @@
 #include <functional>
 
 using namespace bv::data;
+
+using bv::bench::timeIt;
 
 namespace {
 
@@ -68,14 +71,6 @@ double timeShell(const QString& folder, const QString& script)
     if (p.exitCode() != 0)
         std::fprintf(stderr, "sqlite3 failed: %s\n", p.readAllStandardError().constData());
     return s;
-}
-
-double timeIt(const std::function<void()>& fn)
-{
-    QElapsedTimer t;
-    t.start();
-    fn();
-    return t.nsecsElapsed() / 1e9;
 }
 
 void report(const char* what, double ours, double shell)

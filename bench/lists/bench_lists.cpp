@@ -5,6 +5,7 @@
 //
 //   bench_lists [megabytes] [recipients] [collected] [sections]
 //   (default 200 1000000 100000 harvest,texclude,intake)
+#include "BenchTiming.h"
 #include "core/Clock.h"
 #include "data/Database.h"
 #include "lists/EmailUtils.h"
@@ -27,15 +28,9 @@ using namespace bv;
 using namespace bv::data;
 using namespace bv::lists;
 
-namespace {
+using bv::bench::timeIt;
 
-double timeIt(const std::function<void()>& fn)
-{
-    QElapsedTimer t;
-    t.start();
-    fn();
-    return t.nsecsElapsed() / 1e9;
-}
+namespace {
 
 // Runs a shell command line; returns its seconds and its output.
 double timeCommand(const QString& commandLine, QByteArray* output = nullptr,

@@ -3,6 +3,7 @@
 // the sqlite3 shell running the same statement on a copy of the same file.
 //
 //   bench_recipients [recipients] [exclusions]   (default 1000000 100000)
+#include "BenchTiming.h"
 #include "data/Database.h"
 #include "data/ListManager.h"
 #include "data/TableView.h"
@@ -22,15 +23,9 @@
 using namespace bv;
 using namespace bv::data;
 
-namespace {
+using bv::bench::timeIt;
 
-double timeIt(const std::function<void()>& fn)
-{
-    QElapsedTimer t;
-    t.start();
-    fn();
-    return t.nsecsElapsed() / 1e9;
-}
+namespace {
 
 double shell(const QString& db, const QString& sql)
 {
