@@ -105,6 +105,9 @@ TableView::TableView(Connection& connection, const QString& tableName, QObject* 
 
 TableView::~TableView()
 {
+    // Grids built on the view let go of it here; closing then tells no one.
+    emit aboutToBeDestroyed();
+    m_signals = false;
     close();
 }
 

@@ -110,6 +110,8 @@ signals:
     void rowRemoved(int position);
     // The row at position was written through the view.
     void rowChanged(int position);
+    // The view is going away; nothing may read it after this.
+    void aboutToBeDestroyed();
 
 private:
     // The field and direction an index name (or a field name, with or

@@ -22,6 +22,15 @@ TableViewModel::TableViewModel(TableView& view, QList<Column> columns, QObject* 
             throw DbError(QStringLiteral("Field \"%1\" not found in table %2.").arg(c.field, view.tableName()));
         m_fieldIndexes << idx;
     }
+    // A grid may outlive the view it shows (a window's members go before its
+    // child widgets): from then on the model is empty and reads nothing.
+    connect(&view, &TableView::aboutToBeDestroyed, this, [this] {
+        beginResetModel();
+        m_detached = true;
+        m_cache.clear();
+        endResetModel();
+        disconnect(&m_view, nullptr, this, nullptr);
+    });
     // The view tells before and after every change, so the grid always sees
     // counts and rows that agree.
     connect(&view, &TableView::rowsAboutToBeReset, this, [this] { beginResetModel(); });
@@ -45,7 +54,7 @@ TableViewModel::TableViewModel(TableView& view, QList<Column> columns, QObject* 
 
 int TableViewModel::rowCount(const QModelIndex& parent) const
 {
-    if (parent.isValid() || !m_view.isOpen())
+    if (parent.isValid() || m_detached || !m_view.isOpen())
         return 0;
     return m_view.snapshotSize();
 }
@@ -113,7 +122,7 @@ QVariant TableViewModel::headerData(int section, Qt::Orientation orientation, in
 
 bool TableViewModel::editableField(int column) const
 {
-    if (!m_editable || column < 0 || column >= columnCount())
+    if (!m_editable || m_detached || column < 0 || column >= columnCount())
         return false;
     const FieldType type = m_view.definition().fields[size_t(m_fieldIndexes.at(column))].type;
     return type != FieldType::Logical && type != FieldType::AutoIncrement;

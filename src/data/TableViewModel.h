@@ -50,6 +50,7 @@ private:
     QList<Column> m_columns;
     QList<int> m_fieldIndexes;
     mutable QHash<qint64, QVariantList> m_cache;
+    bool m_detached = false; // the view is gone
     bool m_editable = false;
 };
 

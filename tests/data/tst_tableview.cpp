@@ -101,6 +101,7 @@ private slots:
     void rowDeletedBehindTheView_editIsAnEngineError();
     void editOutsideEditMode_isAnError();
     void model_followsTheView();
+    void model_outlivesItsView_isEmpty();
 
 private:
     test::TempProgramFolder* m_folder = nullptr;
@@ -401,6 +402,22 @@ void TestTableView::model_followsTheView()
     v.setValue("List", "L1");
     v.post();
     QCOMPARE(model.rowCount(), 0);
+}
+
+void TestTableView::model_outlivesItsView_isEmpty()
+{
+    // A window's member views go before its child grids.
+    test::fillSmallDataSet(*m_conn);
+    auto v = std::make_unique<TableView>(*m_conn, "RecipientList");
+    v->open();
+    TableViewModel model(*v, {{"Email", "Email"}});
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    QSignalSpy reset(&model, &QAbstractItemModel::modelReset);
+    QCOMPARE(model.rowCount(), 8);
+    v.reset();
+    QCOMPARE(reset.size(), 1);
+    QCOMPARE(model.rowCount(), 0);
+    QVERIFY(!model.data(model.index(0, 0)).isValid());
 }
 
 void TestTableView::startupMaintenance_rebuildsAndPacks()
