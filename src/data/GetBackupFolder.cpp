@@ -88,7 +88,7 @@ TfrmGetBackupFolder::TfrmGetBackupFolder(Mode mode, const QString& programFolder
         connect(lstExistingBackups, &QListWidget::currentTextChanged, txtNewFolderName, &QLineEdit::setText);
     connect(btnOK, &QPushButton::clicked, this, &TfrmGetBackupFolder::okPressed);
     connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
-    setMinimumWidth(320);
+    setMinimumWidth(420); // room for the title and a dated backup name
 }
 
 void TfrmGetBackupFolder::setNewFolderName(const QString& name)
