@@ -20,7 +20,7 @@ namespace {
 
 // Raised whenever the schema gains something, so that existing databases get it
 // at their next open (every statement of the schema is "if not exists").
-constexpr int SchemaVersion = 2;
+constexpr int SchemaVersion = 3;
 constexpr int ProgressOpcodes = 1000;
 constexpr size_t CacheCapacity = 64;
 
@@ -487,6 +487,8 @@ void Connection::open(const QString& folder)
         if (version != SchemaVersion) {
             run("BEGIN IMMEDIATE");
             try {
+                for (const QString& stmt : obsoleteSchemaStatements())
+                    run(stmt.toUtf8().constData());
                 for (const TableDef& t : tables())
                     for (const QString& stmt : createTableStatements(t))
                         run(stmt.toUtf8().constData());
@@ -679,10 +681,28 @@ Transaction::~Transaction()
     m_connection.unpinTableFiles();
 }
 
+void Transaction::insertFittedRows(const QString& tableName)
+{
+    const TableDef* def = table(tableName);
+    if (!m_open || !def)
+        throw DbError(QStringLiteral("No transaction is open on table %1.").arg(tableName));
+    const QString trigger = fitInsertTrigger(*def);
+    if (trigger.isEmpty() || m_restoreTriggers.contains(trigger))
+        return;
+    // Dropped inside the transaction: a rollback or a killed process brings
+    // it back with everything else.
+    execOrThrow(m_connection.m_db,
+                QStringLiteral("DROP TRIGGER IF EXISTS \"%1_fit_insert\"").arg(def->name));
+    m_restoreTriggers << trigger;
+}
+
 void Transaction::commit()
 {
     if (!m_open || !m_connection.m_db)
         throw DbError(QStringLiteral("No transaction is open."));
+    for (const QString& trigger : std::as_const(m_restoreTriggers))
+        execOrThrow(m_connection.m_db, trigger);
+    m_restoreTriggers.clear();
     execOrThrow(m_connection.m_db, QStringLiteral("COMMIT"));
     m_open = false;
 }

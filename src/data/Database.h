@@ -146,10 +146,15 @@ public:
 
     void commit();
 
+    // Bulk writes whose values already fit the table's fields: the trigger
+    // that would cut and trim each inserted row is left out until commit.
+    void insertFittedRows(const QString& table);
+
 private:
     Connection& m_connection;
     std::unique_lock<std::recursive_mutex> m_lock;
     bool m_open = false;
+    QStringList m_restoreTriggers;
 };
 
 // A statement object of the windows: its text is set once and it may be run

@@ -98,8 +98,6 @@ QStringList extraIndexes(const TableDef& t)
         return {QStringLiteral("(\"List\")")};
     if (t.name == QLatin1String("EmailHistory"))
         return {QStringLiteral("(\"StartTime\")")};
-    if (t.name == QLatin1String("BadEmail"))
-        return {QStringLiteral("(\"List\", \"EmailMemo\")")};
     return {};
 }
 
@@ -158,6 +156,21 @@ std::optional<FieldType> fieldTypeByName(const QString& fieldName)
         if (const FieldDef* f = t.field(fieldName))
             return f->type;
     return std::nullopt;
+}
+
+QStringList obsoleteSchemaStatements()
+{
+    // BadEmail is read whole or through EMAILMEMO; a second index only made
+    // every harvest's writes slower.
+    return {QStringLiteral("DROP INDEX IF EXISTS \"BadEmail_x1\"")};
+}
+
+QString fitInsertTrigger(const TableDef& t)
+{
+    for (const QString& stmt : createTableStatements(t))
+        if (stmt.contains(QLatin1String("_fit_insert\"")))
+            return stmt;
+    return {};
 }
 
 QStringList createTableStatements(const TableDef& t, const QString& schema)

@@ -49,6 +49,12 @@ std::optional<FieldType> fieldTypeByName(const QString& fieldName);
 // Statements that create one table with its indexes and the triggers that cut
 // text to its width and keep timestamps in their sortable form. schema is the
 // database alias the table goes into ("main", or an attached file's alias).
+// Run when an older database is brought up to date, before the statements
+// above: what newer schemas no longer have.
+QStringList obsoleteSchemaStatements();
+// The statement that creates the trigger fitting inserted rows to the
+// table's fields; empty for a table without one.
+QString fitInsertTrigger(const TableDef& table);
 QStringList createTableStatements(const TableDef& table, const QString& schema = QStringLiteral("main"));
 
 // The sortable form 'yyyy-mm-dd hh:nn:ss' of a timestamp written either as

@@ -100,6 +100,8 @@ void UniqueAddresses::writeTo(data::Connection& connection) const
         QStringLiteral("insert into bademail (emailmemo) select value from json_each(:eml)");
     constexpr size_t Batch = 50000;
     data::Transaction transaction(connection);
+    // Every address was cut to the field's width already and holds no blank.
+    transaction.insertFittedRows(QStringLiteral("BadEmail"));
     QByteArray json;
     for (size_t from = 0; from < m_sorted.size(); from += Batch) {
         json = "[";

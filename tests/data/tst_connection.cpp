@@ -34,6 +34,8 @@ private slots:
     void trailingBlanks_keptInMemosOnly_data();
     void trailingBlanks_keptInMemosOnly();
     void open_whileAnotherProgramWrites();
+    void fittedBulkInsert_triggerComesBack_data();
+    void fittedBulkInsert_triggerComesBack();
 };
 
 void TestConnection::newDatabase_hasElevenTablesInStoredOrder()
@@ -358,6 +360,36 @@ void TestConnection::open_whileAnotherProgramWrites()
     QCOMPARE(c.scalar("select count(*) from Lists").toInt(), 1);
     shell.closeWriteChannel();
     QVERIFY(shell.waitForFinished(10000));
+}
+
+void TestConnection::fittedBulkInsert_triggerComesBack_data()
+{
+    QTest::addColumn<bool>("commit");
+    QTest::newRow("committed") << true;
+    QTest::newRow("rolled back") << false;
+}
+
+void TestConnection::fittedBulkInsert_triggerComesBack()
+{
+    QFETCH(bool, commit);
+    test::TempProgramFolder folder;
+    Connection c;
+    c.open(folder.path());
+    const QString triggers = "select count(*) from sqlite_master where type = 'trigger' and tbl_name = 'BadEmail'";
+    QCOMPARE(c.scalar(triggers).toInt(), 2);
+    {
+        Transaction t(c);
+        t.insertFittedRows("BadEmail");
+        QCOMPARE(c.scalar(triggers).toInt(), 1);
+        c.execute("insert into BadEmail (EmailMemo) values ('A@B.C')");
+        if (commit)
+            t.commit();
+    }
+    QCOMPARE(c.scalar(triggers).toInt(), 2);
+    QCOMPARE(c.scalar("select count(*) from BadEmail").toInt(), commit ? 1 : 0);
+    // Rows written afterwards are fitted again.
+    c.execute("insert into BadEmail (EmailMemo) values (:m)", {{"m", QString(95, 'x') + "  "}});
+    QCOMPARE(c.scalar("select max(length(EmailMemo)) from BadEmail").toInt(), 90);
 }
 
 QTEST_GUILESS_MAIN(TestConnection)
