@@ -41,6 +41,8 @@ void HarvestAddresses(const QStringList& lines, const std::function<void(const Q
 void HarvestAddresses(const QStringList& lines, const std::function<void(qsizetype)>& beforeLine,
                       const std::function<void(const QString&)>& sink);
 
+// Latin1: any one-byte-per-character text (the program reads such files as
+// code page 1252).
 enum class TextEncoding { Utf8, Latin1 };
 
 // The fast form over the raw bytes of a whole text (a mailbox file), split at

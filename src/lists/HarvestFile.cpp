@@ -2,6 +2,7 @@
 
 #include "EmailUtils.h"
 #include "core/Clock.h"
+#include "core/TextFile.h"
 #include "data/Database.h"
 
 #include <QFile>
@@ -41,7 +42,7 @@ HarvestError::HarvestError(const QString& message)
 UniqueAddresses::UniqueAddresses(QByteArrayView text, const QStringList& ignoreList,
                                  const LineProgress& progress)
 {
-    // As the program reads every text file: UTF-8, else 8-bit Latin-1.
+    // As the program reads every text file: UTF-8, else the 8-bit code page 1252.
     const TextEncoding encoding = text.isValidUtf8() ? TextEncoding::Utf8 : TextEncoding::Latin1;
     QSet<QByteArray> ignore;
     for (const QString& a : ignoreList)
@@ -73,7 +74,7 @@ UniqueAddresses::UniqueAddresses(QByteArrayView text, const QStringList& ignoreL
         [&](QByteArrayView address) {
             QByteArrayView utf8 = address;
             if (encoding == TextEncoding::Latin1) {
-                latin1Buffer = QString::fromLatin1(address).toUtf8();
+                latin1Buffer = decodeWindows1252(address).toUtf8();
                 utf8 = latin1Buffer;
             }
             if (ignore.contains(QByteArray::fromRawData(utf8.data(), utf8.size())))

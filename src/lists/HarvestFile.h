@@ -33,8 +33,8 @@ private:
 // Called before each line: line counted from 0, out of lines.
 using LineProgress = std::function<void(qsizetype line, qsizetype lines)>;
 
-// The distinct addresses of a text (the bytes of a file: UTF-8, or Latin-1
-// when they are not valid UTF-8), upper-cased and cut to the width of
+// The distinct addresses of a text (the bytes of a file: UTF-8, or code page
+// 1252 when they are not valid UTF-8), upper-cased and cut to the width of
 // BadEmail's EmailMemo, leaving out those of ignoreList (upper-cased).
 class UniqueAddresses
 {
