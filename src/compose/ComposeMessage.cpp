@@ -63,9 +63,7 @@ void addImagePart(TIpMailMessage& message, const QString& path, const QString& c
     image.appendBodyLine(QString());
 }
 
-} // namespace
-
-bool htmlShowsNothing(const QString& html)
+bool computeHtmlShowsNothing(const QString& html)
 {
     if (html.contains(kImageTokenOpen))
         return false;
@@ -86,6 +84,21 @@ bool htmlShowsNothing(const QString& html)
     text.remove(tag);
     text.replace(space, QStringLiteral(" "));
     return text.trimmed().isEmpty();
+}
+
+} // namespace
+
+bool htmlShowsNothing(const QString& html)
+{
+    // A mailing composes the same HTML body for every recipient: the answer
+    // for the last body is kept rather than matched again each time.
+    thread_local QString lastHtml;
+    thread_local bool lastAnswer = true;
+    if (html.isSharedWith(lastHtml) || html == lastHtml)
+        return lastAnswer;
+    lastAnswer = computeHtmlShowsNothing(html);
+    lastHtml = html;
+    return lastAnswer;
 }
 
 QString ImageSubtype(const QString& fileName)

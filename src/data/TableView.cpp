@@ -288,34 +288,35 @@ void TableView::ensureLoaded()
     requireOpen();
 }
 
-bool TableView::orderedBefore(qint64 a, qint64 b) const
+int TableView::orderedPosition(qint64 rowid) const
 {
     QString field;
     bool descending = false;
-    if (m_indexName.isEmpty() || !resolveOrdering(m_indexName, &field, &descending))
-        return a < b;
-    // The engine compares, so that its collation and type rules decide as
-    // they do in the view's ORDER BY (NULL first, last when descending).
-    const QString k = q(field);
-    const QString x = descending ? QStringLiteral("y.") + k : QStringLiteral("x.") + k;
-    const QString y = descending ? QStringLiteral("x.") + k : QStringLiteral("y.") + k;
-    const QVariant before = m_connection.scalar(
-        QStringLiteral("SELECT CASE WHEN x.%1 IS y.%1 THEN x.rowid < y.rowid WHEN %2 IS NULL THEN 1 "
-                       "WHEN %3 IS NULL THEN 0 ELSE %2 < %3 END FROM %4 x, %4 y "
-                       "WHERE x.rowid = :a AND y.rowid = :b")
-            .arg(k, x, y, q(m_def->name)),
-        {{QStringLiteral("a"), a}, {QStringLiteral("b"), b}});
-    // A row deleted behind the view has no place; it sorts first.
-    return !before.isValid() || before.toBool();
-}
-
-int TableView::orderedPosition(qint64 rowid) const
-{
+    QString compare;
+    if (!m_indexName.isEmpty() && resolveOrdering(m_indexName, &field, &descending)) {
+        // The engine compares, so that its collation and type rules decide as
+        // they do in the view's ORDER BY (NULL first, last when descending).
+        const QString k = q(field);
+        const QString x = descending ? QStringLiteral("y.") + k : QStringLiteral("x.") + k;
+        const QString y = descending ? QStringLiteral("x.") + k : QStringLiteral("y.") + k;
+        compare = QStringLiteral("SELECT CASE WHEN x.%1 IS y.%1 THEN x.rowid < y.rowid WHEN %2 IS NULL THEN 1 "
+                                 "WHEN %3 IS NULL THEN 0 ELSE %2 < %3 END FROM %4 x, %4 y "
+                                 "WHERE x.rowid = :a AND y.rowid = :b")
+                      .arg(k, x, y, q(m_def->name));
+    }
+    // Whether row a comes before row b in the view's order.
+    const auto before = [&](qint64 a, qint64 b) {
+        if (compare.isEmpty())
+            return a < b;
+        const QVariant v = m_connection.scalar(compare, {{QStringLiteral("a"), a}, {QStringLiteral("b"), b}});
+        // A row deleted behind the view has no place; it sorts first.
+        return !v.isValid() || v.toBool();
+    };
     int lo = 0;
     int hi = int(m_rowids.size());
     while (lo < hi) {
         const int mid = lo + (hi - lo) / 2;
-        if (orderedBefore(m_rowids[size_t(mid)], rowid))
+        if (before(m_rowids[size_t(mid)], rowid))
             lo = mid + 1;
         else
             hi = mid;

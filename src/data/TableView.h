@@ -121,8 +121,6 @@ private:
     QString orderClause() const;
     void reload(qint64 keepRowid);
     void ensureLoaded();
-    // Whether row a comes before row b in the view's order.
-    bool orderedBefore(qint64 a, qint64 b) const;
     // Where a row belongs among the view's rows.
     int orderedPosition(qint64 rowid) const;
     int positionOf(qint64 rowid) const;

@@ -133,19 +133,23 @@ QString csvField(const QString& value)
 
 void exportListToCsv(data::TableView& view, const QString& path)
 {
+    // Unbuffered, as every writer of the program: a short write on a full
+    // disk shows in write()'s count instead of passing unnoticed at commit.
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        throw std::runtime_error(QStringLiteral("Unable to write to %1: %2")
-                                     .arg(QDir::toNativeSeparators(path), file.errorString())
-                                     .toStdString());
+    const auto fail = [&] {
+        file.cancelWriting();
+        return std::runtime_error(QStringLiteral("Unable to write to %1: %2")
+                                      .arg(QDir::toNativeSeparators(path), file.errorString())
+                                      .toStdString());
+    };
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+        throw fail();
     const QStringList fields = exportedFields();
     QByteArray block;
     bool header = false;
     auto flush = [&] {
         if (file.write(block) != block.size())
-            throw std::runtime_error(QStringLiteral("Unable to write to %1: %2")
-                                         .arg(QDir::toNativeSeparators(path), file.errorString())
-                                         .toStdString());
+            throw fail();
         block.clear();
     };
     try {
@@ -175,9 +179,7 @@ void exportListToCsv(data::TableView& view, const QString& path)
         throw;
     }
     if (!file.commit())
-        throw std::runtime_error(QStringLiteral("Unable to write to %1: %2")
-                                     .arg(QDir::toNativeSeparators(path), file.errorString())
-                                     .toStdString());
+        throw fail();
 }
 
 } // namespace bv::lists

@@ -283,9 +283,8 @@ QWidget* TfrmRecipients::buildPage(Page& page, bool exclusions)
                 if (!page.syncing && current.isValid())
                     page.view.moveTo(current.row());
             });
+    // Every read, move, insert and removal ends with the current row telling.
     connect(&page.view, &data::TableView::currentChanged, this, [this, &page] { recordChanged(page); });
-    connect(&page.view, &data::TableView::rowsReset, this, [this, &page] { recordChanged(page); });
-    connect(&page.view, &data::TableView::rowRemoved, this, [this, &page] { recordChanged(page); });
 
     const char* prefix = exclusions ? "lbeEX" : "lbeRCV";
     auto edit = [&](const char* field, int width, const QString& caption) {
