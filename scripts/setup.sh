@@ -8,8 +8,10 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libgl-dev
   libsqlite3-dev sqlite3
   libgmime-3.0-dev libfreexl-dev shared-mime-info
-  python3 python3-aiosmtpd
-  xvfb xauth imagemagick x11-utils
+  python3 python3-aiosmtpd openssl ca-certificates
+  postfix dnsmasq-base dovecot-core dovecot-pop3d
+  poppler-utils
+  xvfb xauth imagemagick x11-utils openbox xdotool
 )
 
 missing=()
@@ -21,6 +23,9 @@ if ((${#missing[@]})); then
   echo "Installing: ${missing[*]}"
   SUDO=""
   [ "$(id -u)" -eq 0 ] || SUDO="sudo"
+  # postfix asks how to configure itself; the tests only run its smtp-sink
+  # and smtp-source, so it gets no configuration at all.
+  echo "postfix postfix/main_mailer_type select No configuration" | $SUDO debconf-set-selections
   $SUDO apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi

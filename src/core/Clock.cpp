@@ -58,11 +58,26 @@ void SystemClock::waitProcessingEvents(int ms)
 {
     QDeadlineTimer deadline(ms);
     do {
-        QCoreApplication::processEvents(QEventLoop::AllEvents,
-                                        int(qMax<qint64>(1, qMin<qint64>(deadline.remainingTime(), 50))));
+        QCoreApplication::processEvents(
+            QEventLoop::AllEvents,
+            int(qMax<qint64>(1, qMin<qint64>(deadline.remainingTime(), 50))));
         if (!deadline.hasExpired())
             QThread::msleep(ulong(qMin<qint64>(deadline.remainingTime(), 5)));
     } while (!deadline.hasExpired());
+}
+
+void SystemClock::waitForEvents(int maxMs)
+{
+    waitForRealEvents(maxMs);
+}
+
+void waitForRealEvents(int maxMs)
+{
+    // The single-shot timer bounds the blocking wait when nothing else comes.
+    QTimer bound;
+    bound.setSingleShot(true);
+    bound.start(qMax(0, maxMs));
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
 }
 
 Timer* SystemClock::createTimer(QObject* parent)

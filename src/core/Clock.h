@@ -36,9 +36,16 @@ public:
     virtual void processEvents() = 0;
     // Waits ms while the user interface keeps handling events.
     virtual void waitProcessingEvents(int ms) = 0;
+    // Blocks until at least one event arrives, at most maxMs, and handles the
+    // pending ones: how the program waits on its network peers. It is never a
+    // program pause, so a test clock waits for real here too.
+    virtual void waitForEvents(int maxMs) = 0;
     // A timer owned by parent (Qt ownership).
     virtual Timer* createTimer(QObject* parent) = 0;
 };
+
+// The real wait behind Clock::waitForEvents, for every clock.
+void waitForRealEvents(int maxMs);
 
 class SystemClock : public Clock
 {
@@ -48,6 +55,7 @@ public:
     void sleep(int ms) override;
     void processEvents() override;
     void waitProcessingEvents(int ms) override;
+    void waitForEvents(int maxMs) override;
     Timer* createTimer(QObject* parent) override;
 };
 

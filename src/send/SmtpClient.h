@@ -2,10 +2,14 @@
 
 #include "compose/MailMessage.h"
 
+#include <QList>
 #include <QObject>
+#include <QSslCertificate>
 #include <QString>
+#include <QStringList>
 
 #include <memory>
+#include <stdexcept>
 
 namespace bv {
 class Clock;
@@ -13,7 +17,8 @@ class Clock;
 
 namespace bv::send {
 
-enum TIpSmtpStates {
+enum TIpSmtpStates
+{
     ssNoOp = 0,
     ssConnect,
     ssEhlo,
@@ -34,10 +39,43 @@ enum TIpSmtpStates {
     ssAuthPass
 };
 
-enum TIpSmtpTasks { stNoTask = 0, stLogon, stSendMail, stFailed };
+enum TIpSmtpTasks
+{
+    stNoTask = 0,
+    stLogon,
+    stSendMail,
+    stFailed
+};
 
 // The text the main window quotes for a state in its error messages.
 QString SmtpStateText(TIpSmtpStates state);
+
+// Raised by SendMail: "Can not comply, wrong state", "Destination address
+// required", "Socket is already connected", "No recipients specified".
+class SmtpError : public std::runtime_error
+{
+public:
+    explicit SmtpError(const QString& text) : std::runtime_error(text.toStdString()) {}
+    QString text() const { return QString::fromStdString(what()); }
+};
+
+// How long the client waits before it gives up on its peer, in milliseconds.
+// The reply limits are the minimums of RFC 5321 section 4.5.3.2; a passed
+// limit is reported like a socket error (10060) with a text that says what
+// timed out.
+struct SmtpTimeLimits
+{
+    int connect = 60 * 1000;
+    int greeting = 5 * 60 * 1000;
+    int mailFrom = 5 * 60 * 1000;
+    int rcptTo = 5 * 60 * 1000;
+    int dataInit = 2 * 60 * 1000;
+    // Without any progress while the message text is written.
+    int dataBlock = 3 * 60 * 1000;
+    int dataTermination = 10 * 60 * 1000;
+    // EHLO, HELO, STARTTLS, AUTH, QUIT and the TLS handshake.
+    int other = 5 * 60 * 1000;
+};
 
 // The SMTP client of the main window. It owns the message that ComposeMessage
 // fills and that is saved or sent; callers reach the message through the
@@ -90,6 +128,48 @@ public:
     bool includeBCC() const { return m_includeBCC; }
     void setIncludeBCC(bool on) { m_includeBCC = on; }
 
+    const SmtpTimeLimits& timeLimits() const { return m_timeLimits; }
+    void setTimeLimits(const SmtpTimeLimits& limits) { m_timeLimits = limits; }
+    // Authorities trusted besides the system's, for TLS; tests hand their
+    // private authority in here. Verification itself is never switched off.
+    void setExtraCaCertificates(const QList<QSslCertificate>& certificates)
+    {
+        m_extraCa = certificates;
+    }
+    // Every new client starts with these (the program sets none).
+    static void setDefaultExtraCaCertificates(const QList<QSslCertificate>& certificates);
+
+    // Starts the stSendMail task on the server text ("host" or "host:port").
+    // Throws SmtpError.
+    void SendMail(const QString& server, bool quitAfterSend);
+    // Sends QUIT when connected; otherwise the client is idle at once.
+    void Quit();
+    bool connected() const;
+
+signals:
+    // For a reply line that ends a reply and is not the end of a multi-line
+    // reply, before the client acts on it. response is the line from its
+    // fifth character on, CR LF included.
+    void OnResponse(TIpSmtpClient* client, TIpSmtpStates responseTo, int code,
+                    const QString& response);
+    // The end line of a multi-line reply, instead of OnResponse: every line but
+    // the last.
+    void OnMultiLineResponse(TIpSmtpClient* client, TIpSmtpStates responseTo,
+                             const QStringList& response);
+    // Queued to the owning thread's event loop.
+    void OnTaskComplete(TIpSmtpClient* client, TIpSmtpTasks task);
+    // A socket error while connecting: Windows Sockets number and text.
+    void OnConnectError(TIpSmtpClient* client, int errCode, const QString& errStr);
+    // A socket error in any other state.
+    void OnError(TIpSmtpClient* client, int errCode, const QString& errStr);
+    void OnIdleTimeout(TIpSmtpClient* client, bool& reset);
+    void OnProgress(TIpSmtpClient* client, qint64 charsTransferred);
+    // Queued to the owning thread's event loop.
+    void OnStateChange(TIpSmtpClient* client, TIpSmtpStates state);
+    // After a message was accepted; true sends the new message object on the
+    // same connection.
+    void OnNextMessage(TIpSmtpClient* client, bool& nextMsgReady);
+
 protected:
     Clock& clock() const { return m_clock; }
 
@@ -106,6 +186,8 @@ private:
     int m_timerInterval = 500;
     QString m_xMailer = defaultXMailer();
     bool m_includeBCC = false;
+    SmtpTimeLimits m_timeLimits;
+    QList<QSslCertificate> m_extraCa;
 };
 
 } // namespace bv::send

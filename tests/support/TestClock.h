@@ -25,6 +25,7 @@ public:
     void sleep(int ms) override;
     void processEvents() override;
     void waitProcessingEvents(int ms) override;
+    void waitForEvents(int maxMs) override { waitForRealEvents(maxMs); }
     Timer* createTimer(QObject* parent) override;
 
     // Moves the virtual time on by ms, firing every due timer in time order.
