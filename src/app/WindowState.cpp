@@ -78,7 +78,8 @@ ControlValue ControlValue::edit(const QString& name, const QString& text)
     return v;
 }
 
-ControlValue ControlValue::dropDown(const QString& name, const QString& text, const QStringList& items)
+ControlValue ControlValue::dropDown(const QString& name, const QString& text,
+                                    const QStringList& items)
 {
     ControlValue v = control(name, ControlKind::DropDownList);
     v.text = text;
@@ -94,7 +95,8 @@ ControlValue ControlValue::combo(const QString& name, const QString& text)
     return v;
 }
 
-ControlValue ControlValue::comboWithItems(const QString& name, const QString& text, const QStringList& items)
+ControlValue ControlValue::comboWithItems(const QString& name, const QString& text,
+                                          const QStringList& items)
 {
     ControlValue v = control(name, ControlKind::ComboBoxWithItems);
     v.text = text;
@@ -145,7 +147,8 @@ QStringList windowStateLines(const QList<ControlValue>& controls)
         case ControlKind::ComboBoxWithItems:
             out.append(keyLine(c.name, c.text));
             for (qsizetype i = 0; i < c.items.size(); ++i)
-                out.append(keyLine(c.name + QStringLiteral("Items") + QString::number(i + 1), c.items.at(i)));
+                out.append(keyLine(c.name + QStringLiteral("Items") + QString::number(i + 1),
+                                   c.items.at(i)));
             break;
         case ControlKind::CheckBox:
             out.append(keyLine(c.name, c.checked ? QStringLiteral("1") : QStringLiteral("0")));
@@ -186,7 +189,8 @@ QString unableToWriteText(const QString& path)
 
 bool replaceFile(const QString& path, const QByteArray& bytes)
 {
-    return replaceFileContents(path, bytes);
+    // The settings file and message files hold the SMTP password.
+    return replaceFileContents(path, bytes, nullptr, FileAccess::OwnerOnly);
 }
 
 bool saveWindowState(const QString& path, const QList<ControlValue>& controls, QString* error)
@@ -198,7 +202,8 @@ bool saveWindowState(const QString& path, const QList<ControlValue>& controls, Q
     return false;
 }
 
-void applyWindowState(const IniFile& ini, QList<ControlValue>& controls, const QString& programFolder)
+void applyWindowState(const IniFile& ini, QList<ControlValue>& controls,
+                      const QString& programFolder)
 {
     for (ControlValue& c : controls) {
         const std::optional<QString> value = ini.value(kDefaults, c.name);
@@ -223,7 +228,8 @@ void applyWindowState(const IniFile& ini, QList<ControlValue>& controls, const Q
             c.text = value.value_or(QString());
             c.items.clear();
             for (int i = 1;; ++i) {
-                const auto item = ini.value(kDefaults, c.name + QStringLiteral("Items") + QString::number(i));
+                const auto item =
+                    ini.value(kDefaults, c.name + QStringLiteral("Items") + QString::number(i));
                 if (!item)
                     break;
                 c.items.append(*item);
@@ -249,13 +255,14 @@ void applyWindowState(const IniFile& ini, QList<ControlValue>& controls, const Q
     }
 }
 
-bool loadWindowState(const QString& path, QList<ControlValue>& controls, const QString& programFolder,
-                     QString* error, bool messageFile)
+bool loadWindowState(const QString& path, QList<ControlValue>& controls,
+                     const QString& programFolder, QString* error, bool messageFile)
 {
     IniFile ini;
     QString reason;
     QStringList lines;
-    bool read = messageFile ? readTextLines(path, lines, &reason) : IniFile::load(path, ini, &reason);
+    bool read =
+        messageFile ? readTextLines(path, lines, &reason) : IniFile::load(path, ini, &reason);
     if (messageFile && read) {
         ini = IniFile::fromLines(std::move(lines));
         // Any other file would read as an empty message and wipe the window.
@@ -268,7 +275,8 @@ bool loadWindowState(const QString& path, QList<ControlValue>& controls, const Q
     }
     if (!read) {
         if (error)
-            *error = QStringLiteral("Unable to read %1: %2").arg(QDir::toNativeSeparators(path), reason);
+            *error =
+                QStringLiteral("Unable to read %1: %2").arg(QDir::toNativeSeparators(path), reason);
         return false;
     }
     applyWindowState(ini, controls, programFolder);

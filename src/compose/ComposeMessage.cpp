@@ -126,6 +126,7 @@ void ComposeMessage(TIpMailMessage& message, const ComposeInput& input, const QS
     message.Clear();
     message.setFrom(input.sender);
     message.setSubject(input.subject);
+    message.stamp();
 
     if (htmlShowsNothing(input.htmlBody)) {
         // Readers show the last alternative they can; a blank HTML part there
@@ -174,6 +175,7 @@ void ComposeErrorReport(TIpMailMessage& message, const QString& sender, const QS
     message.setFrom(sender);
     message.setMailTo({sender});
     message.setSubject(recipients + QStringLiteral("  Error: ") + errorText);
+    message.stamp();
     message.appendBodyLines({QStringLiteral("Error when sending mail to: ") + recipients,
                              QStringLiteral("Original Message had Subject: ") + originalSubject,
                              QStringLiteral("Error: ") + errorText});

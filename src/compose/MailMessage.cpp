@@ -2,9 +2,17 @@
 
 #include "MimeEncoding.h"
 
+#include "core/Clock.h"
+
 #include <QBuffer>
-#include <algorithm>
 #include <QDir>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QSysInfo>
+#include <QUrl>
+
+#include <algorithm>
+#include <atomic>
 #include <QSaveFile>
 #include <QTemporaryFile>
 
@@ -22,8 +30,8 @@ void TIpMailMessage::Clear()
     constexpr qsizetype kMaxSpareSize = 1 << 20;
     m_spareBuffers.clear();
     releaseBuffers([this](QByteArray buffer) {
-        if (buffer.capacity() > 0 && buffer.capacity() <= kMaxSpareSize
-            && m_spareBuffers.size() < kMaxSpare)
+        if (buffer.capacity() > 0 && buffer.capacity() <= kMaxSpareSize &&
+            m_spareBuffers.size() < kMaxSpare)
             m_spareBuffers.push_back(std::move(buffer));
     });
     // Parts come back in the order they are made, so each one gets the
@@ -35,7 +43,83 @@ void TIpMailMessage::Clear()
     m_cc.clear();
     m_bcc.clear();
     m_subject.clear();
+    m_date = QDateTime();
+    m_messageId.clear();
     m_userFields.clear();
+}
+
+void TIpMailMessage::stamp()
+{
+    m_date = m_clock.now();
+    m_messageId = NewMessageId(m_from);
+}
+
+QByteArray Rfc5322Date(const QDateTime& when)
+{
+    static const char* const days[] = {"Mon", "Tue", "Wed", "Thu", "Fri", "Sat", "Sun"};
+    static const char* const months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                         "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    const QDate d = when.date();
+    const QTime t = when.time();
+    const int offset = when.offsetFromUtc() / 60;
+    const int absOffset = offset < 0 ? -offset : offset;
+    return QStringLiteral("%1, %2 %3 %4 %5:%6:%7 %8%9%10")
+        .arg(QLatin1String(days[d.dayOfWeek() - 1]))
+        .arg(d.day(), 2, 10, QLatin1Char('0'))
+        .arg(QLatin1String(months[d.month() - 1]))
+        .arg(d.year(), 4, 10, QLatin1Char('0'))
+        .arg(t.hour(), 2, 10, QLatin1Char('0'))
+        .arg(t.minute(), 2, 10, QLatin1Char('0'))
+        .arg(t.second(), 2, 10, QLatin1Char('0'))
+        .arg(QLatin1Char(offset < 0 ? '-' : '+'))
+        .arg(absOffset / 60, 2, 10, QLatin1Char('0'))
+        .arg(absOffset % 60, 2, 10, QLatin1Char('0'))
+        .toLatin1();
+}
+
+namespace {
+
+// Letters, digits, "-" and "." only: what a Message-ID's right side may hold
+// as a dot-atom; an international domain goes in its ASCII form.
+QString domainPart(const QString& text)
+{
+    QString ascii = QString::fromLatin1(QUrl::toAce(text.trimmed().toLower()));
+    QString kept;
+    for (QChar c : std::as_const(ascii))
+        if ((c >= u'a' && c <= u'z') || (c >= u'0' && c <= u'9') || c == u'-' || c == u'.')
+            kept += c;
+    while (kept.startsWith(u'.'))
+        kept.remove(0, 1);
+    while (kept.endsWith(u'.'))
+        kept.chop(1);
+    kept.replace(QRegularExpression(QStringLiteral("\\.{2,}")), QStringLiteral("."));
+    return kept;
+}
+
+} // namespace
+
+QString NewMessageId(const QString& sender)
+{
+    static std::atomic<quint64> counter{0};
+    QString address = sender;
+    const qsizetype open = address.indexOf(u'<');
+    if (open >= 0) {
+        const qsizetype close = address.indexOf(u'>', open);
+        address = address.mid(open + 1, close < 0 ? -1 : close - open - 1);
+    }
+    const qsizetype at = address.lastIndexOf(u'@');
+    QString domain = at >= 0 ? domainPart(address.mid(at + 1)) : QString();
+    if (domain.isEmpty())
+        domain = domainPart(QSysInfo::machineHostName());
+    if (domain.isEmpty())
+        domain = QStringLiteral("localhost");
+    const quint64 ms = quint64(QDateTime::currentMSecsSinceEpoch());
+    const quint64 random = QRandomGenerator::global()->generate64();
+    return QStringLiteral("<%1.%2.%3@%4>")
+        .arg(ms, 0, 36)
+        .arg(counter.fetch_add(1) + 1, 0, 36)
+        .arg(random, 16, 16, QLatin1Char('0'))
+        .arg(domain);
 }
 
 namespace {
@@ -132,10 +216,7 @@ class MemorySink
 public:
     explicit MemorySink(QByteArray& out) : m_out(out) {}
     void put(QByteArrayView bytes) { m_out.append(bytes); }
-    void putBody(const MimeBody& body)
-    {
-        m_out += body.toByteArray();
-    }
+    void putBody(const MimeBody& body) { m_out += body.toByteArray(); }
     void flush() {}
 
 private:
@@ -219,6 +300,10 @@ QByteArray TIpMailMessage::headerBlock() const
         appendHeaderLine(head, addressList("Bcc: ", m_bcc));
     if (!m_subject.isEmpty())
         appendHeaderLine(head, "Subject: " + encodeHeaderText(oneLine(m_subject), 9));
+    if (m_date.isValid())
+        head += "Date: " + Rfc5322Date(m_date) + "\r\n";
+    if (!m_messageId.isEmpty())
+        head += "Message-ID: " + m_messageId.toLatin1() + "\r\n";
     for (const QString& field : m_userFields)
         if (!field.isEmpty())
             appendHeaderLine(head, userField(field));
@@ -300,11 +385,11 @@ void TIpMailMessage::Encode(QIODevice& out) const
 std::unique_ptr<QIODevice> TIpMailMessage::EncodeStaged() const
 {
     if (bodiesSize() - body().size() > kStagingThreshold) {
-        auto file = std::make_unique<QTemporaryFile>(QDir::tempPath()
-                                                     + QStringLiteral("/brevicast-msg-XXXXXX"));
+        auto file = std::make_unique<QTemporaryFile>(QDir::tempPath() +
+                                                     QStringLiteral("/brevicast-msg-XXXXXX"));
         if (!file->open())
-            throw MessageError(QStringLiteral("Cannot create a temporary file. ")
-                               + file->errorString());
+            throw MessageError(QStringLiteral("Cannot create a temporary file. ") +
+                               file->errorString());
         Encode(*file);
         file->seek(0);
         return file;

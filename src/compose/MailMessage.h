@@ -2,6 +2,7 @@
 
 #include "compose/MimeEntity.h"
 
+#include <QDateTime>
 #include <QStringList>
 
 #include <functional>
@@ -12,8 +13,14 @@ class QIODevice;
 namespace bv::compose {
 
 // The message is its own top entity and adds the header fields. Fields the
-// program never sets (Date, Message-ID, Reply-To, ...) are not kept: a
-// composed message carries none of them.
+// program never sets (Reply-To, In-Reply-To, ...) are not kept.
+// "Wed, 09 Dec 2026 20:50:03 +0100": the date form of RFC 5322, in English
+// whatever the locale.
+QByteArray Rfc5322Date(const QDateTime& when);
+// "<...@domain>", never the same twice; the domain is that of the address in
+// sender, or the computer's name when it has none.
+QString NewMessageId(const QString& sender);
+
 class TIpMailMessage : public TIpMimeEntity
 {
 public:
@@ -36,6 +43,15 @@ public:
     void setBcc(const QStringList& bcc) { m_bcc = bcc; }
     QString subject() const { return m_subject; }
     void setSubject(const QString& subject) { m_subject = subject; }
+    // Date and Message-ID: written after Subject when set. stamp() sets both
+    // for a new message: the clock's time and an identifier unique to this
+    // message, with the sender's domain on its right.
+    QDateTime date() const { return m_date; }
+    void setDate(const QDateTime& date) { m_date = date; }
+    QString messageId() const { return m_messageId; }
+    void setMessageId(const QString& id) { m_messageId = id; }
+    void stamp();
+
     // Complete header lines: name, colon, space, value.
     QStringList userFields() const { return m_userFields; }
     void setUserFields(const QStringList& fields) { m_userFields = fields; }
@@ -77,6 +93,8 @@ private:
     QStringList m_cc;
     QStringList m_bcc;
     QString m_subject;
+    QDateTime m_date;
+    QString m_messageId;
     QStringList m_userFields;
     CodingProgress m_onCodingProgress;
     std::vector<QByteArray> m_spareBuffers;

@@ -20,10 +20,9 @@ QString decodeWindows1252(QByteArrayView bytes)
     // 0x80-0x9F differ from Latin-1; the five codes the code page leaves
     // unassigned map to the control characters of the same number.
     static const char16_t high[32] = {
-        0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-        0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
-        0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-        0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
+        0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+        0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+        0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
     };
     QString text(bytes.size(), Qt::Uninitialized);
     QChar* out = text.data();
@@ -85,13 +84,18 @@ QByteArray joinCrLf(const QStringList& lines)
     return out;
 }
 
-bool replaceFileContents(const QString& path, const QByteArray& bytes, QString* error)
+bool replaceFileContents(const QString& path, const QByteArray& bytes, QString* error,
+                         FileAccess access)
 {
     // Unbuffered, so that a short write shows in write()'s count; a buffered
     // flush at commit() can let it pass unnoticed.
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) || file.write(bytes) != bytes.size() ||
-        !file.commit()) {
+    const bool opened = file.open(QIODevice::WriteOnly | QIODevice::Unbuffered);
+    // The temporary file is narrowed before anything is written to it, and
+    // the rename keeps its permissions.
+    const bool narrowed = !opened || access == FileAccess::Default ||
+                          file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    if (!opened || !narrowed || file.write(bytes) != bytes.size() || !file.commit()) {
         if (error)
             *error = file.errorString();
         file.cancelWriting();

@@ -23,9 +23,18 @@ bool readTextLines(const QString& path, QStringList& lines, QString* error = nul
 // there before is then left as it was.
 bool writeTextLines(const QString& path, const QStringList& lines, QString* error = nullptr);
 
+enum class FileAccess
+{
+    Default,
+    OwnerOnly
+};
+
 // Replaces the file's content with bytes, through a temporary file renamed
 // over it: on any failure (a full disk included) the old file stays as it was.
-bool replaceFileContents(const QString& path, const QByteArray& bytes, QString* error = nullptr);
+// OwnerOnly: only the user may read or write it, from its first byte on (for
+// files that hold passwords).
+bool replaceFileContents(const QString& path, const QByteArray& bytes, QString* error = nullptr,
+                         FileAccess access = FileAccess::Default);
 
 // Joins lines with CR LF, a CR LF after each line.
 QByteArray joinCrLf(const QStringList& lines);

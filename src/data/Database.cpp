@@ -11,6 +11,9 @@
 
 #include <sqlite3.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cmath>
 #include <list>
 
@@ -327,7 +330,8 @@ public:
         try {
             for (const AttachedFile& f : m_stmt->rewritten().files) {
                 if (!QFileInfo::exists(f.path))
-                    throw DbError(QStringLiteral("The table file \"%1\" does not exist.").arg(f.path));
+                    throw DbError(
+                        QStringLiteral("The table file \"%1\" does not exist.").arg(f.path));
                 exec(QStringLiteral("ATTACH DATABASE %1 AS %2").arg(quoted(f.path), f.alias));
                 m_attached << f.alias;
             }
@@ -375,7 +379,8 @@ private:
     void exec(const QString& sql)
     {
         char* err = nullptr;
-        if (sqlite3_exec(m_conn.handle(), sql.toUtf8().constData(), nullptr, nullptr, &err) != SQLITE_OK) {
+        if (sqlite3_exec(m_conn.handle(), sql.toUtf8().constData(), nullptr, nullptr, &err) !=
+            SQLITE_OK) {
             const QString text = QString::fromUtf8(err);
             sqlite3_free(err);
             throw DbError(text);
@@ -411,7 +416,9 @@ QString pinKey(const QString& path)
 
 } // namespace
 
-Connection::Connection(QString name) : m_name(std::move(name)), m_cache(std::make_unique<Cache>()) {}
+Connection::Connection(QString name) : m_name(std::move(name)), m_cache(std::make_unique<Cache>())
+{
+}
 
 Connection::~Connection()
 {
@@ -440,9 +447,15 @@ void Connection::open(const QString& folder)
     close();
     m_folder = folder;
     const QByteArray path = QDir::toNativeSeparators(databasePath()).toUtf8();
+    // The database holds the POP passwords: a new file is the user's alone,
+    // and SQLite gives its journal files the same permissions.
+    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd >= 0)
+        ::close(fd);
     sqlite3* db = nullptr;
     int rc = sqlite3_open_v2(path.constData(), &db,
-                             SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX, nullptr);
+                             SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
+                             nullptr);
     if (rc != SQLITE_OK) {
         const QString text = db ? engineText(db) : QString::fromUtf8(sqlite3_errstr(rc));
         sqlite3_close_v2(db);
@@ -454,7 +467,8 @@ void Connection::open(const QString& folder)
         char* err = nullptr;
         const int code = sqlite3_exec(db, sql, nullptr, nullptr, &err);
         if (code != SQLITE_OK) {
-            const QString text = err ? QString::fromUtf8(err) : QString::fromUtf8(sqlite3_errstr(code));
+            const QString text =
+                err ? QString::fromUtf8(err) : QString::fromUtf8(sqlite3_errstr(code));
             sqlite3_free(err);
             throw DbError(text, code);
         }
@@ -492,7 +506,10 @@ void Connection::open(const QString& folder)
                 for (const TableDef& t : tables())
                     for (const QString& stmt : createTableStatements(t))
                         run(stmt.toUtf8().constData());
-                run(QStringLiteral("PRAGMA user_version = %1").arg(SchemaVersion).toUtf8().constData());
+                run(QStringLiteral("PRAGMA user_version = %1")
+                        .arg(SchemaVersion)
+                        .toUtf8()
+                        .constData());
                 run("COMMIT");
             } catch (...) {
                 sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
@@ -589,7 +606,8 @@ void Connection::copyTablesToFiles(const QList<QPair<QString, QString>>& tableFi
             temps << tableFiles.at(i).second + QStringLiteral(".part");
             QFile::remove(temps.last());
             const QString alias = QStringLiteral("bkcopy%1").arg(i);
-            execOrThrow(m_db, QStringLiteral("ATTACH DATABASE %1 AS %2").arg(quoted(temps.last()), alias));
+            execOrThrow(
+                m_db, QStringLiteral("ATTACH DATABASE %1 AS %2").arg(quoted(temps.last()), alias));
             aliases << alias;
         }
         // One read snapshot of the main file for all copies.
@@ -598,7 +616,8 @@ void Connection::copyTablesToFiles(const QList<QPair<QString, QString>>& tableFi
             for (size_t i = 0; i < defs.size(); ++i) {
                 // Only the table: the file is read whole by a restore, and
                 // indexes and triggers would just slow the copy.
-                const QStringList create = createTableStatements(*defs[i], aliases.at(qsizetype(i)));
+                const QStringList create =
+                    createTableStatements(*defs[i], aliases.at(qsizetype(i)));
                 execOrThrow(m_db, create.first());
                 execOrThrow(m_db, QStringLiteral("INSERT INTO %1.\"%2\" SELECT * FROM main.\"%2\"")
                                       .arg(aliases.at(qsizetype(i)), defs[i]->name));
@@ -636,8 +655,8 @@ void Connection::pinTableFile(const QString& path)
         // A file that is not a database fails here, before any work is done.
         execOrThrow(m_db, QStringLiteral("SELECT count(*) FROM %1.sqlite_master").arg(alias));
     } catch (...) {
-        sqlite3_exec(m_db, QStringLiteral("DETACH DATABASE %1").arg(alias).toUtf8().constData(), nullptr,
-                     nullptr, nullptr);
+        sqlite3_exec(m_db, QStringLiteral("DETACH DATABASE %1").arg(alias).toUtf8().constData(),
+                     nullptr, nullptr, nullptr);
         throw;
     }
     m_cache->pinned.insert(pinKey(path), alias);

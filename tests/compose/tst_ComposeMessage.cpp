@@ -1,10 +1,10 @@
+#include "compose/ComposeMessage.h"
+#include "compose/MailMessage.h"
+#include "compose/MergeFields.h"
+#include "compose/MimeEncoding.h"
 #include "ImageFixtures.h"
 #include "TempProgramFolder.h"
 #include "TestClock.h"
-#include "compose/ComposeMessage.h"
-#include "compose/MergeFields.h"
-#include "compose/MailMessage.h"
-#include "compose/MimeEncoding.h"
 
 #include <QRegularExpression>
 #include <QtTest>
@@ -21,6 +21,12 @@ QByteArray crLf(const QList<QByteArray>& lines)
     for (const QByteArray& line : lines)
         out += line + "\r\n";
     return out;
+}
+
+// The clock's zone offset as a Date line writes it.
+QByteArray utcOffset(const TestClock& clock)
+{
+    return Rfc5322Date(clock.now()).right(5);
 }
 
 // The boundaries in the order they are declared.
@@ -75,6 +81,10 @@ private slots:
     void userFieldsAndRecipients_inTheHeader();
     void longHeaderLines_foldedOnlyPastTheTransportLimit();
     void errorReport_isAPlainMessage();
+    void dateLine_rfc5322Form_data();
+    void dateLine_rfc5322Form();
+    void messageId_senderDomainAndUnique_data();
+    void messageId_senderDomainAndUnique();
     void errorReport_nonAscii_declaresItsCharset();
     void saveToFile_writesTheEncodedText();
     void saveToFile_failure_namesThePath();
@@ -93,6 +103,7 @@ void TestComposeMessage::oneImage_followsTheLineTable()
                    "Ann", "Lee");
     message.setMailTo({"Bob <bob@example.org>"});
     message.setUserFields({"X-Mailer: Internet Professional v1.15"});
+    message.setMessageId("<fixed@example.com>");
 
     const QByteArray text = message.Encode();
     const QList<QByteArray> b = boundariesOf(text);
@@ -101,6 +112,8 @@ void TestComposeMessage::oneImage_followsTheLineTable()
         "From: Ann Sender <ann@example.com>",
         "To: Bob <bob@example.org>",
         "Subject: Hello {{-firstname-}}",
+        "Date: Tue, 08 Dec 2026 13:15:33 " + utcOffset(clock),
+        "Message-ID: <fixed@example.com>",
         "X-Mailer: Internet Professional v1.15",
         "MIME-Version: 1.0",
         "Content-Type: multipart/related;type=\"multipart/alternative\";boundary=\"" + b[0] + "\"",
@@ -160,10 +173,10 @@ void TestComposeMessage::twoImages_partsInPathOrder()
     QVERIFY(bv::test::writeFile(folder.file("a.jpg"), bv::test::jpegBytes()));
     TestClock clock;
     TIpMailMessage message(clock);
-    ComposeMessage(message,
-                   sampleInput("{{-img:" + folder.file("b.png") + "-}}{{-img:" + folder.file("a.jpg")
-                               + "-}}"),
-                   "", "", "");
+    ComposeMessage(
+        message,
+        sampleInput("{{-img:" + folder.file("b.png") + "-}}{{-img:" + folder.file("a.jpg") + "-}}"),
+        "", "", "");
     QCOMPARE(message.partCount(), 3);
     QCOMPARE(message.part(1).contentID(), QString("<b.png>"));
     QCOMPARE(message.part(1).contentSubtype(), QString("png; name=\"b.png\""));
@@ -195,7 +208,8 @@ void TestComposeMessage::blankHtml_sendsThePlainTextAlone_data()
     QTest::newRow("skeleton of Clear") << emptyHtmlLines().join("\r\n") << true;
     QTest::newRow("no-break spaces only") << "<p>&nbsp;&#160;</p><br>" << true;
     QTest::newRow("comment and head") << "<html><head><title>T</title><style>p{}</style></head>"
-                                         "<!-- draft --><body></body></html>" << true;
+                                         "<!-- draft --><body></body></html>"
+                                      << true;
     QTest::newRow("a word") << "<HTML><BODY>x</BODY></HTML>" << false;
     QTest::newRow("an entity") << "<p>&amp;</p>" << false;
     QTest::newRow("image token") << "<p>{{-img:/p/a.gif-}}</p>" << false;
@@ -228,9 +242,11 @@ void TestComposeMessage::attachmentType_fromTheContentWhenTheTableLacksIt_data()
     QTest::addColumn<QByteArray>("content");
     QTest::addColumn<QString>("type");
     QTest::newRow("table") << "a.gif" << bv::test::gifBytes() << "image/gif";
-    QTest::newRow("other picture type") << "a.webp" << QByteArray("RIFF\0\0\0\0WEBPVP8 ") << "image/webp";
+    QTest::newRow("other picture type")
+        << "a.webp" << QByteArray("RIFF\0\0\0\0WEBPVP8 ") << "image/webp";
     QTest::newRow("no extension, PNG bytes") << "picture" << bv::test::pngBytes(4) << "image/png";
-    QTest::newRow("not a picture") << "notes.txt" << QByteArray("hello\n") << "application/octet-stream";
+    QTest::newRow("not a picture")
+        << "notes.txt" << QByteArray("hello\n") << "application/octet-stream";
 }
 
 void TestComposeMessage::attachmentType_fromTheContentWhenTheTableLacksIt()
@@ -250,11 +266,13 @@ void TestComposeMessage::senderName_quotedWhenItHoldsSpecials_data()
 {
     QTest::addColumn<QString>("sender");
     QTest::addColumn<QByteArray>("fromLine");
-    QTest::newRow("plain name") << "Ann Sender <a@x.com>" << QByteArray("From: Ann Sender <a@x.com>");
-    QTest::newRow("comma") << "Smith, John <js@x.com>" << QByteArray("From: \"Smith, John\" <js@x.com>");
+    QTest::newRow("plain name") << "Ann Sender <a@x.com>"
+                                << QByteArray("From: Ann Sender <a@x.com>");
+    QTest::newRow("comma") << "Smith, John <js@x.com>"
+                           << QByteArray("From: \"Smith, John\" <js@x.com>");
     QTest::newRow("full stop") << "Mr. Bob <b@x.com>" << QByteArray("From: \"Mr. Bob\" <b@x.com>");
-    QTest::newRow("already quoted") << "\"Smith, John\" <js@x.com>"
-                                    << QByteArray("From: \"Smith, John\" <js@x.com>");
+    QTest::newRow("already quoted")
+        << "\"Smith, John\" <js@x.com>" << QByteArray("From: \"Smith, John\" <js@x.com>");
     QTest::newRow("inner quotes") << "Bob \"B\" Lee <b@x.com>"
                                   << QByteArray("From: \"Bob \\\"B\\\" Lee\" <b@x.com>");
     QTest::newRow("bare address") << "a@x.com" << QByteArray("From: a@x.com");
@@ -304,7 +322,8 @@ void TestComposeMessage::disposition_quotesFileNamesWithSpecials_data()
                                << "name=\"" + QString::fromLatin1(quoted) + "\"";
     }
     QTest::newRow("line break in RFC 2231 form")
-        << "a\r\nX-Evil=1.gif" << QByteArray("inline;filename*=utf-8''a%0D%0AX-Evil%3D1.gif;size=43")
+        << "a\r\nX-Evil=1.gif"
+        << QByteArray("inline;filename*=utf-8''a%0D%0AX-Evil%3D1.gif;size=43")
         << "name*=utf-8''a%0D%0AX-Evil%3D1.gif";
     QTest::newRow("non-ASCII in RFC 2231 form")
         << QString::fromUtf8("café 1.gif")
@@ -330,16 +349,26 @@ void TestComposeMessage::imageSubtype_data()
 {
     QTest::addColumn<QString>("fileName");
     QTest::addColumn<QString>("subtype");
-    QTest::newRow("jpg") << "a.jpg" << "jpeg";
-    QTest::newRow("JPEG upper") << "logo.JPEG" << "jpeg";
-    QTest::newRow("gif") << "a.Gif" << "gif";
-    QTest::newRow("bmp") << "a.bmp" << "bmp";
-    QTest::newRow("last dot counts") << "my.logo.png" << "png";
-    QTest::newRow("tif") << "a.tif" << "tiff";
-    QTest::newRow("tiff") << "a.TIFF" << "tiff";
-    QTest::newRow("no extension") << "logo" << "";
-    QTest::newRow("unknown") << "a.svg" << "";
-    QTest::newRow("trailing dot") << "a." << "";
+    QTest::newRow("jpg") << "a.jpg"
+                         << "jpeg";
+    QTest::newRow("JPEG upper") << "logo.JPEG"
+                                << "jpeg";
+    QTest::newRow("gif") << "a.Gif"
+                         << "gif";
+    QTest::newRow("bmp") << "a.bmp"
+                         << "bmp";
+    QTest::newRow("last dot counts") << "my.logo.png"
+                                     << "png";
+    QTest::newRow("tif") << "a.tif"
+                         << "tiff";
+    QTest::newRow("tiff") << "a.TIFF"
+                          << "tiff";
+    QTest::newRow("no extension") << "logo"
+                                  << "";
+    QTest::newRow("unknown") << "a.svg"
+                             << "";
+    QTest::newRow("trailing dot") << "a."
+                                  << "";
 }
 
 void TestComposeMessage::imageSubtype()
@@ -365,7 +394,8 @@ void TestComposeMessage::missingOrEmptyImagePath_endsWithFileError()
         ComposeMessage(message, sampleInput("{{-img:" + path + "-}}"), "", "", "");
         QFAIL("an unreadable image must end composing");
     } catch (const MessageError& e) {
-        QVERIFY2(e.message().startsWith("Cannot open file \"" + path + "\"."), qPrintable(e.message()));
+        QVERIFY2(e.message().startsWith("Cannot open file \"" + path + "\"."),
+                 qPrintable(e.message()));
     }
 }
 
@@ -454,9 +484,9 @@ void TestComposeMessage::headerValues_neverBreakTheHeader()
     const QByteArray text = message.Encode();
     const qsizetype headerEnd = text.indexOf("\r\n\r\n");
     const QByteArray header = text.left(headerEnd + 2);
-    QCOMPARE(header.count("\r\n"), 3);
-    QVERIFY(header.contains(
-        "Subject: Bob <bob@example.org>  Error: 550 no such user 550 really\r\n"));
+    QCOMPARE(header.count("\r\n"), 5);
+    QVERIFY(
+        header.contains("Subject: Bob <bob@example.org>  Error: 550 no such user 550 really\r\n"));
     QVERIFY(!text.contains("\n\n") && !text.contains("\r\r"));
 }
 
@@ -467,10 +497,15 @@ void TestComposeMessage::userFieldsAndRecipients_inTheHeader()
     ComposeMessage(message, sampleInput("x"), "", "", "");
     message.setMailTo({"a@example.com", "\"B\" <b@example.com>"});
     message.setUserFields({"X-Mailer: Internet Professional v1.15"});
+    message.setMessageId("<fixed@example.com>");
     const QByteArray text = message.Encode();
     QVERIFY(text.startsWith("From: Ann Sender <ann@example.com>\r\n"
                             "To: a@example.com,\r\n\t\"B\" <b@example.com>\r\n"
                             "Subject: Hello {{-firstname-}}\r\n"
+                            "Date: Tue, 08 Dec 2026 13:15:33 " +
+                            utcOffset(clock) +
+                            "\r\n"
+                            "Message-ID: <fixed@example.com>\r\n"
                             "X-Mailer: Internet Professional v1.15\r\n"
                             "MIME-Version: 1.0\r\n"));
 }
@@ -503,11 +538,76 @@ void TestComposeMessage::errorReport_isAPlainMessage()
     TIpMailMessage message(clock);
     ComposeErrorReport(message, "Ann <ann@example.com>", "Bob <bob@example.org>", "Offer",
                        "Timeout Sending Mail");
+    message.setMessageId("<fixed@example.com>");
     QCOMPARE(message.Encode(),
              crLf({"From: Ann <ann@example.com>", "To: Ann <ann@example.com>",
-                   "Subject: Bob <bob@example.org>  Error: Timeout Sending Mail", "",
+                   "Subject: Bob <bob@example.org>  Error: Timeout Sending Mail",
+                   "Date: Tue, 08 Dec 2026 13:15:33 " + utcOffset(clock),
+                   "Message-ID: <fixed@example.com>", "",
                    "Error when sending mail to: Bob <bob@example.org>",
                    "Original Message had Subject: Offer", "Error: Timeout Sending Mail"}));
+}
+
+void TestComposeMessage::dateLine_rfc5322Form_data()
+{
+    QTest::addColumn<QDateTime>("when");
+    QTest::addColumn<QByteArray>("expected");
+    QTest::newRow("utc") << QDateTime(QDate(2026, 12, 9), QTime(20, 5, 3), Qt::UTC)
+                         << QByteArray("Wed, 09 Dec 2026 20:05:03 +0000");
+    QTest::newRow("east") << QDateTime(QDate(2026, 1, 4), QTime(0, 0, 9), Qt::OffsetFromUTC, 19800)
+                          << QByteArray("Sun, 04 Jan 2026 00:00:09 +0530");
+    QTest::newRow("west") << QDateTime(QDate(2027, 7, 31), QTime(23, 59, 59), Qt::OffsetFromUTC,
+                                       -34200)
+                          << QByteArray("Sat, 31 Jul 2027 23:59:59 -0930");
+}
+
+// English names and a numeric zone whatever the locale; a reader that gets
+// a local day name or a named zone drops the date.
+void TestComposeMessage::dateLine_rfc5322Form()
+{
+    QFETCH(QDateTime, when);
+    QFETCH(QByteArray, expected);
+    const QLocale saved;
+    QLocale::setDefault(QLocale(QLocale::German));
+    const QByteArray got = Rfc5322Date(when);
+    QLocale::setDefault(saved);
+    QCOMPARE(got, expected);
+}
+
+void TestComposeMessage::messageId_senderDomainAndUnique_data()
+{
+    QTest::addColumn<QString>("sender");
+    QTest::addColumn<QString>("domain");
+    QTest::newRow("name and address") << "Ann <ann@Example.COM>"
+                                      << "example.com";
+    QTest::newRow("bare address") << "ann@mail.example.org"
+                                  << "mail.example.org";
+    QTest::newRow("international") << "Jörg <j@bücher.de>"
+                                   << "xn--bcher-kva.de";
+    QTest::newRow("header injection") << "x <a@evil.com>\r\nBcc: v@x.com"
+                                      << "evil.com";
+    QTest::newRow("no address") << "Ann"
+                                << "";
+    QTest::newRow("empty") << ""
+                           << "";
+}
+
+void TestComposeMessage::messageId_senderDomainAndUnique()
+{
+    QFETCH(QString, sender);
+    QFETCH(QString, domain);
+    static const QRegularExpression form("^<[0-9a-z]+\\.[0-9a-z]+\\.[0-9a-f]{16}@([a-z0-9.-]+)>$");
+    QSet<QString> seen;
+    for (int i = 0; i < 2000; ++i) {
+        const QString id = NewMessageId(sender);
+        const auto m = form.match(id);
+        QVERIFY2(m.hasMatch(), qPrintable(id));
+        if (!domain.isEmpty())
+            QCOMPARE(m.captured(1), domain);
+        QVERIFY(!m.captured(1).isEmpty());
+        seen.insert(id);
+    }
+    QCOMPARE(seen.size(), 2000);
 }
 
 void TestComposeMessage::errorReport_nonAscii_declaresItsCharset()
@@ -584,8 +684,7 @@ void TestComposeMessage::codingProgress_tenPercentStepsAndAbort()
         steps << percent;
         abort = percent == 30;
     });
-    QVERIFY_THROWS_EXCEPTION(MessageError,
-                             ComposeMessage(message, sampleInput("x"), "", "", ""));
+    QVERIFY_THROWS_EXCEPTION(MessageError, ComposeMessage(message, sampleInput("x"), "", "", ""));
     QCOMPARE(steps, (QList<int>{10, 20, 30}));
 }
 

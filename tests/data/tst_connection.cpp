@@ -1,16 +1,19 @@
-#include "DataSet.h"
-#include "TempProgramFolder.h"
+#include "core/TextFile.h"
 #include "data/Database.h"
 #include "data/Schema.h"
 #include "data/TableView.h"
+#include "DataSet.h"
+#include "TempProgramFolder.h"
 
-#include <QFile>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QProcess>
 #include <QtTest>
 
 #include <atomic>
 #include <thread>
+
+#include <sys/stat.h>
 
 using namespace bv;
 using namespace bv::data;
@@ -20,6 +23,7 @@ class TestConnection : public QObject
     Q_OBJECT
 private slots:
     void newDatabase_hasElevenTablesInStoredOrder();
+    void passwordFiles_readableByTheOwnerOnly();
     void quoted_data();
     void quoted();
     void longValues_areCutNotFatal();
@@ -38,27 +42,59 @@ private slots:
     void fittedBulkInsert_triggerComesBack();
 };
 
+// The database holds POP passwords and the settings file the SMTP password:
+// nobody but the user may read them, whatever the umask.
+void TestConnection::passwordFiles_readableByTheOwnerOnly()
+{
+    test::TempProgramFolder folder;
+    const mode_t saved = ::umask(022);
+    const auto mode = [](const QString& path) {
+        struct stat st
+        {
+        };
+        return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 0777) : -1;
+    };
+    Connection c;
+    c.open(folder.path());
+    c.execute("insert into PopAccounts (EmailAddress) values ('a@b.c')");
+    QCOMPARE(mode(folder.file("Brevicast.db")), 0600);
+    QCOMPARE(mode(folder.file("Brevicast.db-wal")), 0600);
+
+    const QString settings = folder.file("BrevicastSettings.ini");
+    QVERIFY(replaceFileContents(settings, "old"));
+    QCOMPARE(mode(settings), 0644);
+    QVERIFY(replaceFileContents(settings, "[Defaults]", nullptr, FileAccess::OwnerOnly));
+    QCOMPARE(mode(settings), 0600);
+    ::umask(saved);
+}
+
 void TestConnection::newDatabase_hasElevenTablesInStoredOrder()
 {
     test::TempProgramFolder folder;
     Connection c;
     c.open(folder.path());
-    QCOMPARE(c.scalar("select count(*) from sqlite_master where type = 'table' and name not like 'sqlite%'").toInt(), 11);
+    QCOMPARE(
+        c.scalar(
+             "select count(*) from sqlite_master where type = 'table' and name not like 'sqlite%'")
+            .toInt(),
+        11);
     // select * gives the fields in their stored order, which insert-by-position relies on.
-    QCOMPARE(c.select("select * from RecipientList").columns,
-             QStringList({"FirstName", "LastName", "Email", "List", "Salutation", "SendTo", "New"}));
+    QCOMPARE(
+        c.select("select * from RecipientList").columns,
+        QStringList({"FirstName", "LastName", "Email", "List", "Salutation", "SendTo", "New"}));
     QCOMPARE(c.select("select * from ExclusionList").columns,
              QStringList({"FirstName", "LastName", "Email", "List", "Salutation", "SendTo"}));
     QCOMPARE(c.select("select * from EmailBeingSent").columns,
-             QStringList({"EmailNo", "FirstName", "LastName", "Email", "List", "Sent", "ErrorMsg", "Error",
-                          "Salutation", "EmailDate"}));
+             QStringList({"EmailNo", "FirstName", "LastName", "Email", "List", "Sent", "ErrorMsg",
+                          "Error", "Salutation", "EmailDate"}));
     QCOMPARE(c.select("select * from EmailHistory").columns,
              QStringList({"EmailID", "StartTime", "EndTime", "Subject", "List", "From", "ListCount",
                           "AttemptCount", "Operation", "SuccessCount"}));
     QCOMPARE(c.select("select * from tmpRecipientList").columns.size(), 13);
     // The unique identifier index refuses a second copy.
     c.execute("insert into MessageIDs (MimeMessageID) values ('<a@b>')");
-    QVERIFY_THROWS_EXCEPTION(DbError, c.execute("insert into MessageIDs (MimeMessageID) values ('<a@b>')"));
+    QVERIFY_THROWS_EXCEPTION(DbError,
+                             c.execute("insert into MessageIDs (MimeMessageID) values ('<a@b>')"));
     // Autoincrement never hands out a number twice, even after deletes.
     c.execute("insert into EmailBeingSent (Email) values ('a@b.c')");
     c.execute("insert into EmailBeingSent (Email) values ('a@b.c')");
@@ -94,10 +130,14 @@ void TestConnection::quoted()
     Connection c;
     c.open(folder.path());
     c.execute("insert into Lists (List) values ('keep')");
-    c.execute("insert into RecipientList (FirstName, List) values (" + data::quoted(value) + ", 'L')");
+    c.execute("insert into RecipientList (FirstName, List) values (" + data::quoted(value) +
+              ", 'L')");
     const QString stored = value.left(30);
     QCOMPARE(c.scalar("select FirstName from RecipientList").toString(), stored);
-    QCOMPARE(c.scalar("select count(*) from RecipientList where FirstName = " + data::quoted(value.left(30))).toInt(), 1);
+    QCOMPARE(c.scalar("select count(*) from RecipientList where FirstName = " +
+                      data::quoted(value.left(30)))
+                 .toInt(),
+             1);
     QCOMPARE(c.scalar("select count(*) from Lists").toInt(), 1);
 }
 
@@ -199,7 +239,8 @@ void TestConnection::missingTableFile_isReportedAndNothingAttached()
     c.open(folder.path());
     test::fillSmallDataSet(c);
     const QString missing = folder.path() + "Backups/none/RecipientList.adt";
-    QVERIFY_THROWS_EXCEPTION(DbError, c.execute("insert into RecipientList select * from \"" + missing + "\""));
+    QVERIFY_THROWS_EXCEPTION(
+        DbError, c.execute("insert into RecipientList select * from \"" + missing + "\""));
     QVERIFY(!QFile::exists(missing));
     QCOMPARE(c.scalar("select count(*) from pragma_database_list").toInt(), 1);
     QCOMPARE(c.scalar("select count(*) from RecipientList").toInt(), 8);
@@ -211,9 +252,11 @@ void TestConnection::progress_risesToHundred()
     Connection c;
     c.open(folder.path());
     c.execute("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 20000) "
-              "INSERT INTO RecipientList (Email, List, SendTo) SELECT 'a' || i || '@x.com', 'L', True FROM n");
+              "INSERT INTO RecipientList (Email, List, SendTo) SELECT 'a' || i || '@x.com', 'L', "
+              "True FROM n");
     QList<int> seen;
-    c.execute("Insert Into ExclusionList select FirstName,LastName,Email,List,Salutation,SendTo from RecipientList",
+    c.execute("Insert Into ExclusionList select FirstName,LastName,Email,List,Salutation,SendTo "
+              "from RecipientList",
               {}, [&seen](int p) { seen << p; });
     QVERIFY(seen.size() >= 3);
     QCOMPARE(seen.first(), 0);
@@ -238,9 +281,11 @@ void TestConnection::concurrentWriters_loseNothing()
             try {
                 for (int i = 0; i < Rows; ++i) {
                     const QString email = QStringLiteral("w%1-%2@x.com").arg(t).arg(i);
-                    c.execute("insert into EmailBeingSent (Email, List, Sent, Error) values (:e, 'L', False, False)",
+                    c.execute("insert into EmailBeingSent (Email, List, Sent, Error) values (:e, "
+                              "'L', False, False)",
                               {{"e", email}});
-                    c.execute("update EmailBeingSent set Error = True, ErrorMsg = 'it''s ' || :e where Email = :e",
+                    c.execute("update EmailBeingSent set Error = True, ErrorMsg = 'it''s ' || :e "
+                              "where Email = :e",
                               {{"e", email}});
                 }
             } catch (const std::exception&) {
@@ -270,8 +315,11 @@ void TestConnection::concurrentWriters_loseNothing()
     watcher.join();
     QCOMPARE(failures.load(), 0);
     QCOMPARE(c.scalar("select count(*) from EmailBeingSent").toInt(), Threads * Rows);
-    QCOMPARE(c.scalar("select count(distinct EmailNo) from EmailBeingSent").toInt(), Threads * Rows);
-    QCOMPARE(c.scalar("select count(*) from EmailBeingSent where Error = True and ErrorMsg = 'it''s ' || Email").toInt(),
+    QCOMPARE(c.scalar("select count(distinct EmailNo) from EmailBeingSent").toInt(),
+             Threads * Rows);
+    QCOMPARE(c.scalar("select count(*) from EmailBeingSent where Error = True and ErrorMsg = "
+                      "'it''s ' || Email")
+                 .toInt(),
              Threads * Rows);
     QCOMPARE(c.scalar("pragma integrity_check").toString(), QStringLiteral("ok"));
     QVERIFY(reads > 0);
@@ -286,12 +334,18 @@ void TestConnection::timestamps_sortChronologically()
     Connection c;
     c.open(folder.path());
     // A text field that happens to look like a timestamp stays as written.
-    c.execute("insert into EmailHistory (StartTime, Subject) values ('01/02/2027 00:00:00', '12/08/2026 13:15:33')");
+    c.execute("insert into EmailHistory (StartTime, Subject) values ('01/02/2027 00:00:00', "
+              "'12/08/2026 13:15:33')");
     c.execute("insert into EmailHistory (StartTime, Subject) values ('2026-12-31 23:59:59', 'x')");
-    QCOMPARE(test::rowsOf(c.select("select StartTime, Subject from EmailHistory order by StartTime")),
-             QStringList({"2026-12-31 23:59:59|x", "2027-01-02 00:00:00|12/08/2026 13:15:33"}));
-    QCOMPARE(c.scalar("select count(*) from EmailHistory where Subject = '12/08/2026 13:15:33'").toInt(), 1);
-    QCOMPARE(c.scalar("select count(*) from EmailHistory where StartTime = '01/02/2027 00:00:00'").toInt(), 1);
+    QCOMPARE(
+        test::rowsOf(c.select("select StartTime, Subject from EmailHistory order by StartTime")),
+        QStringList({"2026-12-31 23:59:59|x", "2027-01-02 00:00:00|12/08/2026 13:15:33"}));
+    QCOMPARE(
+        c.scalar("select count(*) from EmailHistory where Subject = '12/08/2026 13:15:33'").toInt(),
+        1);
+    QCOMPARE(c.scalar("select count(*) from EmailHistory where StartTime = '01/02/2027 00:00:00'")
+                 .toInt(),
+             1);
 }
 
 void TestConnection::trailingBlanks_keptInMemosOnly_data()
@@ -300,16 +354,20 @@ void TestConnection::trailingBlanks_keptInMemosOnly_data()
     QTest::addColumn<bool>("bound");
     QTest::addColumn<QString>("errorMsg");
     QTest::addColumn<QString>("email");
-    QTest::newRow("bound insert") << "insert into EmailBeingSent (ErrorMsg, Email) values (:m, :e)" << true
-                                  << "failed:  " << "a@x.com";
+    QTest::newRow("bound insert") << "insert into EmailBeingSent (ErrorMsg, Email) values (:m, :e)"
+                                  << true << "failed:  "
+                                  << "a@x.com";
     QTest::newRow("literal insert")
         << "insert into EmailBeingSent (ErrorMsg, Email) values ('failed:  ', 'a@x.com  ')" << false
-        << "failed:  " << "a@x.com";
+        << "failed:  "
+        << "a@x.com";
     QTest::newRow("bound update") << "update EmailBeingSent set ErrorMsg = :m, Email = :e" << true
-                                  << "failed:  " << "a@x.com";
+                                  << "failed:  "
+                                  << "a@x.com";
     QTest::newRow("literal update")
         << "update EmailBeingSent set ErrorMsg = 'failed:  ', Email = 'a@x.com  '" << false
-        << "failed:  " << "a@x.com";
+        << "failed:  "
+        << "a@x.com";
 }
 
 void TestConnection::trailingBlanks_keptInMemosOnly()
@@ -326,14 +384,21 @@ void TestConnection::trailingBlanks_keptInMemosOnly()
     if (bound)
         params = {{"m", QStringLiteral("failed:  ")}, {"e", QStringLiteral("a@x.com  ")}};
     c.execute(write, params);
-    QCOMPARE(test::rowsOf(c.select("select ErrorMsg, Email from EmailBeingSent where ErrorMsg <> ''")),
-             QStringList{errorMsg + "|" + email});
+    QCOMPARE(
+        test::rowsOf(c.select("select ErrorMsg, Email from EmailBeingSent where ErrorMsg <> ''")),
+        QStringList{errorMsg + "|" + email});
     // Compared text still ignores trailing blanks, bound or written; a memo is
     // compared as it stands.
-    QCOMPARE(c.scalar("select count(*) from EmailBeingSent where Email = :e", {{"e", "a@x.com   "}}).toInt(), 1);
+    QCOMPARE(c.scalar("select count(*) from EmailBeingSent where Email = :e", {{"e", "a@x.com   "}})
+                 .toInt(),
+             1);
     QCOMPARE(c.scalar("select count(*) from EmailBeingSent where Email = 'a@x.com '").toInt(), 1);
-    QCOMPARE(c.scalar("select count(*) from EmailBeingSent where ErrorMsg = 'failed:  '").toInt(), 1);
-    QCOMPARE(c.scalar("select count(*) from EmailBeingSent where ErrorMsg = :m", {{"m", "failed:  "}}).toInt(), 1);
+    QCOMPARE(c.scalar("select count(*) from EmailBeingSent where ErrorMsg = 'failed:  '").toInt(),
+             1);
+    QCOMPARE(
+        c.scalar("select count(*) from EmailBeingSent where ErrorMsg = :m", {{"m", "failed:  "}})
+            .toInt(),
+        1);
     QCOMPARE(c.scalar("select count(*) from EmailBeingSent where ErrorMsg = 'failed:'").toInt(), 0);
 }
 
@@ -356,7 +421,8 @@ void TestConnection::open_whileAnotherProgramWrites()
     Connection c;
     c.open(folder.path());
     // Opening reads; it must not wait for the other program's lock.
-    QVERIFY2(timer.elapsed() < Connection::DefaultBusyTimeoutMs / 2, qPrintable(QString::number(timer.elapsed())));
+    QVERIFY2(timer.elapsed() < Connection::DefaultBusyTimeoutMs / 2,
+             qPrintable(QString::number(timer.elapsed())));
     QCOMPARE(c.scalar("select count(*) from Lists").toInt(), 1);
     shell.closeWriteChannel();
     QVERIFY(shell.waitForFinished(10000));
@@ -375,7 +441,8 @@ void TestConnection::fittedBulkInsert_triggerComesBack()
     test::TempProgramFolder folder;
     Connection c;
     c.open(folder.path());
-    const QString triggers = "select count(*) from sqlite_master where type = 'trigger' and tbl_name = 'BadEmail'";
+    const QString triggers =
+        "select count(*) from sqlite_master where type = 'trigger' and tbl_name = 'BadEmail'";
     QCOMPARE(c.scalar(triggers).toInt(), 2);
     {
         Transaction t(c);
