@@ -66,6 +66,17 @@ void SystemClock::waitProcessingEvents(int ms)
     } while (!deadline.hasExpired());
 }
 
+void SystemClock::waitWithoutInput(int ms)
+{
+    QDeadlineTimer deadline(ms);
+    do {
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents,
+                                        int(qMax<qint64>(1, qMin<qint64>(deadline.remainingTime(), 50))));
+        if (!deadline.hasExpired())
+            QThread::msleep(ulong(qMin<qint64>(deadline.remainingTime(), 20)));
+    } while (!deadline.hasExpired());
+}
+
 void SystemClock::waitForEvents(int maxMs)
 {
     waitForRealEvents(maxMs);

@@ -36,6 +36,9 @@ public:
     virtual void processEvents() = 0;
     // Waits ms while the user interface keeps handling events.
     virtual void waitProcessingEvents(int ms) = 0;
+    // Waits ms while the window repaints but takes no command: input events
+    // wait until it is over.
+    virtual void waitWithoutInput(int ms) = 0;
     // Blocks until at least one event arrives, at most maxMs, and handles the
     // pending ones: how the program waits on its network peers. It is never a
     // program pause, so a test clock waits for real here too.
@@ -55,6 +58,7 @@ public:
     void sleep(int ms) override;
     void processEvents() override;
     void waitProcessingEvents(int ms) override;
+    void waitWithoutInput(int ms) override;
     void waitForEvents(int maxMs) override;
     Timer* createTimer(QObject* parent) override;
 };

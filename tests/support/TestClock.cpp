@@ -50,6 +50,12 @@ void TestClock::waitProcessingEvents(int ms)
     processEvents();
 }
 
+void TestClock::waitWithoutInput(int ms)
+{
+    m_waits.append({QStringLiteral("paint"), ms});
+    moveOn(ms);
+}
+
 Timer* TestClock::createTimer(QObject* parent)
 {
     auto* t = new TestTimer(*this, parent);

@@ -14,7 +14,7 @@ class TestClock : public Clock
 public:
     struct Wait
     {
-        QString kind; // "sleep" or "events"
+        QString kind; // "sleep", "events" or "paint"
         int ms;
     };
 
@@ -25,6 +25,7 @@ public:
     void sleep(int ms) override;
     void processEvents() override;
     void waitProcessingEvents(int ms) override;
+    void waitWithoutInput(int ms) override;
     void waitForEvents(int maxMs) override { waitForRealEvents(maxMs); }
     Timer* createTimer(QObject* parent) override;
 
