@@ -407,6 +407,7 @@ void TIpSmtpClient::closeConnection()
     m_offersStartTls = false;
     m_offersPlain = false;
     m_tlsActive = false;
+    m_loggedOn = false;
     m_authenticated = false;
     m_sslErrors.clear();
     m_text.reset();
@@ -484,13 +485,14 @@ void TIpSmtpClient::handleReply(int code, const QString& endLine)
     if (code > 400 && !exempt && m_taskRunning) {
         // The server's stream is out of step when it refuses part way
         // through the message text; the connection cannot be used again.
-        const bool textUnfinished = m_await == Await::Text;
+        // Nor can a connection that never got through its log-on.
+        const bool unusable = m_await == Await::Text || !m_loggedOn;
         m_await = Await::Nothing;
         m_limit->stop();
         m_text.reset();
         endTask(stFailed);
         setState(ssNoOp);
-        if (textUnfinished)
+        if (unusable)
             closeConnection();
         else if (m_quitAfterSend)
             m_socket->write("QUIT\r\n");
@@ -543,6 +545,7 @@ void TIpSmtpClient::takeNextStep(int code, const QString& endLine)
         m_socket->startClientEncryption();
         break;
     case Await::Helo:
+        m_loggedOn = true;
         guarded([this] { startMessage(); });
         break;
     case Await::AuthLogin:
@@ -626,6 +629,7 @@ void TIpSmtpClient::readCapabilities()
 
 void TIpSmtpClient::afterLogon()
 {
+    m_loggedOn = true;
     if (m_enableAuth && !m_authenticated)
         sendCommand("AUTH LOGIN", ssAuthLogin, Await::AuthLogin);
     else

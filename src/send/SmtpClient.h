@@ -282,6 +282,7 @@ private:
     bool m_quitAfterSend = false;
     bool m_accepted = false;
     bool m_authenticated = false;
+    bool m_loggedOn = false; // EHLO or HELO done on this connection
 
     QByteArray m_input;
     QStringList m_continuation;

@@ -182,6 +182,9 @@ private slots:
     void success_leavesTheClientIdleAndConnected_data();
     void success_leavesTheClientIdleAndConnected();
     void nextMessage_goesOnTheSameConnection();
+    void quit_data();
+    void quit();
+    void serverTextWithoutPort_usesPort25();
     void faults_endTheTaskWithAClearError_data();
     void faults_endTheTaskWithAClearError();
     void sendMail_refusesWhatItCannotSend_data();
@@ -272,6 +275,7 @@ void TestSmtpClient::conversation_isByteExact_data()
     QTest::addColumn<int>("task");
     QTest::addColumn<QString>("event");  // must be among the events
     QTest::addColumn<QString>("absent"); // no event may begin with it
+    QTest::addColumn<bool>("open");      // the connection afterwards
 
     const QString ann = "Ann <ann@x.com>";
     const QStringList hello = {"Hello"};
@@ -280,9 +284,9 @@ void TestSmtpClient::conversation_isByteExact_data()
     const QStringList none;
     auto row = [&](const char* name, const QStringList& replies, bool auth,
                    const QStringList& lines, int task, const QString& event,
-                   const QString& absent = {}) {
+                   const QString& absent = {}, bool open = true) {
         QTest::newRow(name) << replies << ann << none << none << hello << auth << lines << task
-                            << event << absent;
+                            << event << absent << open;
     };
 
     row("EHLO, no AUTH", okToEnd, false, QStringList{"EHLO client.test"} + sent, stSendMail,
@@ -321,15 +325,16 @@ void TestSmtpClient::conversation_isByteExact_data()
         QStringList{"EHLO client.test"} + sent, stSendMail, "response ssMailFrom 400 odd\r\n");
     row("401 to MAIL FROM fails the task", {"220 hi", "250 ok", "401 no"}, false,
         {"EHLO client.test", "MAIL FROM:<ann@x.com>"}, stFailed, "response ssMailFrom 401 no\r\n");
-    row("greeting refused", {"554 go away"}, false, {}, stFailed,
-        "response ssConnect 554 go away\r\n");
+    row("greeting refused: no use for the connection", {"554 go away"}, false, {}, stFailed,
+        "response ssConnect 554 go away\r\n", {}, false);
     row("HELO refused after EHLO", {"220 hi", "502 no", "550 no"}, false,
-        {"EHLO client.test", "HELO client.test"}, stFailed, "response ssHelo 550 no\r\n");
+        {"EHLO client.test", "HELO client.test"}, stFailed, "response ssHelo 550 no\r\n", {},
+        false);
     row("STARTTLS offered and refused: the message fails, nothing more is sent",
         {"220 hi", "250-peer\r\n250-STARTTLS\r\n250 AUTH LOGIN PLAIN", "454 TLS not available"},
         true, {"EHLO client.test", "STARTTLS"}, stFailed,
         "error 10053 The server offered STARTTLS and then refused it: 454 TLS not available",
-        "response ssAuth");
+        "response ssAuth", false);
 
     const QStringList threeRcpts = {"220 hi", "250 ok", "250 s",  "250 r1",
                                     "250 r2", "250 r3", "354 go", "250 q"};
@@ -350,7 +355,7 @@ void TestSmtpClient::conversation_isByteExact_data()
                        "Hello",
                        "."}
         << int(stSendMail) << "response ssSendMessage 250 q\r\n"
-        << QString();
+        << QString() << true;
     QTest::newRow("empty sender: MAIL FROM: with nothing after the colon")
         << okToEnd << QString() << none << none << hello << false
         << QStringList{"EHLO client.test",
@@ -363,12 +368,12 @@ void TestSmtpClient::conversation_isByteExact_data()
                        "Hello",
                        "."}
         << int(stSendMail) << "response ssMailFrom 250 sender ok\r\n"
-        << QString();
+        << QString() << true;
     QTest::newRow("dot-stuffing") << okToEnd << ann << none << none
                                   << QStringList{".hidden", ".", "..x", "a.b", ""} << false
                                   << QStringList{"EHLO client.test"} + envelope + plainHead +
                                          QStringList{"", "..hidden", "..", "...x", "a.b", "", "."}
-                                  << int(stSendMail) << "next" << QString();
+                                  << int(stSendMail) << "next" << QString() << true;
 }
 
 void TestSmtpClient::conversation_isByteExact()
@@ -383,6 +388,7 @@ void TestSmtpClient::conversation_isByteExact()
     QFETCH(int, task);
     QFETCH(QString, event);
     QFETCH(QString, absent);
+    QFETCH(bool, open);
 
     ScriptedRun run(replies);
     QVERIFY2(run.server.start(), qPrintable(run.server.error()));
@@ -399,6 +405,7 @@ void TestSmtpClient::conversation_isByteExact()
     QVERIFY2(run.rec.events.contains(event), qPrintable(run.rec.events.join('|')));
     for (const QString& e : std::as_const(run.rec.events))
         QVERIFY2(absent.isEmpty() || !e.startsWith(absent), qPrintable(e));
+    QCOMPARE(run.client.connected(), open);
 }
 
 void TestSmtpClient::success_leavesTheClientIdleAndConnected_data()
@@ -481,6 +488,71 @@ void TestSmtpClient::nextMessage_goesOnTheSameConnection()
     QCOMPARE(chopped(run.server.received()), QStringList{"EHLO client.test"} +
                                                  message("bob@y.org", "First") +
                                                  message("cy@z.net", "Second"));
+}
+
+void TestSmtpClient::quit_data()
+{
+    QTest::addColumn<int>("when"); // the state in which Quit is called
+    QTest::addColumn<QList<int>>("tasks");
+    QTest::addColumn<bool>("quitSent");
+    QTest::newRow("not connected: idle at once") << int(ssNoOp) << QList<int>() << false;
+    QTest::newRow("idle connection: QUIT, the task stays complete")
+        << int(ssNoOp) << QList<int>{stSendMail} << true;
+    QTest::newRow("waiting for RCPT TO: QUIT, the message failed")
+        << int(ssRcptTo) << QList<int>{stFailed} << true;
+    QTest::newRow("message text on its way: closed at once, no QUIT inside the text")
+        << int(ssSendMessage) << QList<int>{stFailed} << false;
+}
+
+void TestSmtpClient::quit()
+{
+    QFETCH(int, when);
+    QFETCH(QList<int>, tasks);
+    QFETCH(bool, quitSent);
+    const bool afterSuccess = tasks == QList<int>{stSendMail};
+    ScriptedRun run(when == ssRcptTo ? QStringList{"220 hi", "250 ok", "250 s", "!stall"}
+                    : afterSuccess   ? okToEnd + QStringList{"221 bye"}
+                                     : okToEnd.mid(0, 5) + QStringList{"!stall"},
+                    500);
+    QVERIFY2(run.server.start(), qPrintable(run.server.error()));
+    QStringList body;
+    for (int i = 0; i < 20000; ++i)
+        body << "A line of a message text";
+    setPlainMessage(run.client.message(), "Ann <ann@x.com>", {"bob@y.org"}, body);
+    if (!tasks.isEmpty()) {
+        run.client.SendMail(run.server.server(), false);
+        if (afterSuccess)
+            QVERIFY(runUntilIdle(run.clock, run.client));
+        else
+            QVERIFY(run.server.waitUntil([&] { return run.client.state() == when; }));
+    }
+    run.client.Quit();
+    QCOMPARE(run.client.state(), quitSent ? ssQuit : ssNoOp);
+    if (quitSent) {
+        QVERIFY(
+            run.server.waitUntil([&] { return run.server.receivedBytes().endsWith("QUIT\r\n"); }));
+        // The reply to RCPT TO never comes: the QUIT time limit ends it.
+        QVERIFY(runUntilIdle(run.clock, run.client));
+    }
+    QCoreApplication::sendPostedEvents(&run.client, QEvent::MetaCall);
+    QCOMPARE(run.rec.tasks, tasks);
+    QVERIFY(!run.client.connected());
+    if (!tasks.isEmpty()) {
+        QVERIFY(run.server.waitForClosed());
+        QCOMPARE(run.server.receivedBytes().count("QUIT\r\n"), quitSent ? 1 : 0);
+    }
+}
+
+void TestSmtpClient::serverTextWithoutPort_usesPort25()
+{
+    // Port 25 of a loopback address of its own (the tests run as root).
+    const QString address =
+        QString("127.77.%1.%2").arg(QCoreApplication::applicationPid() % 250 + 1).arg(25);
+    ScriptedRun run(okToEnd);
+    QVERIFY2(run.server.start(address, 25), qPrintable(run.server.error()));
+    run.client.SendMail(address, false);
+    QVERIFY(runUntilIdle(run.clock, run.client));
+    QCOMPARE(run.rec.tasks, QList<int>{stSendMail});
 }
 
 void TestSmtpClient::faults_endTheTaskWithAClearError_data()
