@@ -1,6 +1,7 @@
 #pragma once
 
 #include "compose/MailMessage.h"
+#include "send/SmtpWire.h"
 
 #include <QList>
 #include <QObject>
@@ -8,12 +9,18 @@
 #include <QString>
 #include <QStringList>
 
+#include <deque>
 #include <memory>
 #include <stdexcept>
 
+class QIODevice;
+class QSslSocket;
+class QTimer;
+
 namespace bv {
 class Clock;
-}
+class Timer;
+} // namespace bv
 
 namespace bv::send {
 
@@ -172,8 +179,80 @@ signals:
 
 protected:
     Clock& clock() const { return m_clock; }
+    // Whether a connection to port starts encrypted (implicit TLS); tests
+    // use it to reach a TLS server on a free port.
+    virtual bool startsEncrypted(quint16 port) const { return port == 465; }
 
 private:
+    // The command whose reply the client waits for; the public State is
+    // coarser (STARTTLS and its handshake run in ssEhlo, AUTH PLAIN in
+    // ssAuthPass).
+    enum class Await
+    {
+        Nothing,
+        Connect,
+        Handshake,
+        Greeting,
+        Ehlo,
+        StartTls,
+        TlsUpgrade,
+        Helo,
+        AuthLogin,
+        AuthUser,
+        AuthPass,
+        AuthPlain,
+        MailFrom,
+        RcptTo,
+        Data,
+        Text,
+        EndOfText,
+        Quit
+    };
+
+    void setState(TIpSmtpStates state);
+    void endTask(TIpSmtpTasks task);
+    void sendCommand(const QByteArray& command, TIpSmtpStates state, Await await);
+    struct Limit
+    {
+        int ms;       // 0: none
+        QString what; // what timed out, for the error text
+    };
+    Limit currentLimit() const;
+    void restartLimit();
+    // Throws SmtpError for a message that cannot be sent.
+    void checkMessage() const;
+    QString ehloName() const;
+
+    void onConnected();
+    void onEncrypted();
+    void onBytesWritten(qint64 bytes);
+    void onSocketError();
+    void onLimitPassed();
+    void onIdleCheck();
+
+    // False when the connection was given up meanwhile.
+    bool readReplies();
+    void handleLine(const QByteArray& line);
+    void handleReply(int code, const QString& endLine);
+    void takeNextStep(int code, const QString& endLine);
+    void readCapabilities();
+
+    // Throw SmtpError or compose::MessageError; steps reached from a socket
+    // event go through guarded(), which turns the error into a failure.
+    void afterLogon();
+    void startMessage();
+    template <typename Step> void guarded(Step step);
+    void sendNextRecipient();
+    void pumpText();
+    void messageAccepted();
+    void quitReplied();
+    void closedByServer();
+
+    // Ends the conversation like a socket error: the connection closed, the
+    // event for the state, State ssNoOp, a running task failed.
+    void fail(int errCode, const QString& errStr);
+    void closeConnection();
+
     Clock& m_clock;
     std::unique_ptr<compose::TIpMailMessage> m_message;
     TIpSmtpStates m_state = ssNoOp;
@@ -188,6 +267,48 @@ private:
     bool m_includeBCC = false;
     SmtpTimeLimits m_timeLimits;
     QList<QSslCertificate> m_extraCa;
+
+    QSslSocket* m_socket = nullptr;
+    QTimer* m_limit = nullptr;
+    Timer* m_idleTimer = nullptr;
+    qint64 m_lastTraffic = 0;
+    QString m_host;
+    bool m_implicitTls = false;
+    // Counts connections; a handler that closed the connection ends the
+    // handling of the one it was called for.
+    quint64 m_connection = 0;
+    Await m_await = Await::Nothing;
+    bool m_taskRunning = false;
+    bool m_quitAfterSend = false;
+    bool m_accepted = false;
+    bool m_authenticated = false;
+    bool m_loggedOn = false; // EHLO or HELO done on this connection
+
+    QByteArray m_input;
+    QStringList m_continuation;
+    qint64 m_continuationBytes = 0;
+    QStringList m_lastReply;
+    bool m_offersStartTls = false;
+    bool m_offersPlain = false;
+    bool m_tlsActive = false;
+    QStringList m_sslErrors;
+
+    QStringList m_envelope;
+    std::unique_ptr<QIODevice> m_text;
+    qint64 m_textSize = 0;
+    qint64 m_textSent = 0;
+    DotStuffer m_stuffer;
+    // Bytes handed to the socket per piece of the text, to count progress
+    // in bytes of the message text as the socket writes them.
+    struct Piece
+    {
+        qint64 wire;
+        qint64 text;
+    };
+    std::deque<Piece> m_pieces;
+    qint64 m_wireWritten = 0;
+    qint64 m_wireCounted = 0;
+    bool m_reading = false;
 };
 
 } // namespace bv::send

@@ -105,7 +105,8 @@ class Handler:
         with open(os.path.join(self.args.folder, "auth.jsonl"), "a") as f:
             f.write(json.dumps(attempt) + "\n")
         print("AUTH", flush=True)
-        return AuthResult(success=ok, auth_data=login if ok else None)
+        # handled=False: aiosmtpd itself answers a refusal with 535.
+        return AuthResult(success=ok, handled=False, auth_data=login if ok else None)
 
 
 def login_of(session):
