@@ -3,6 +3,7 @@
 #include "app/BrevicastMainUi.h"
 #include "app/DirectMailFrame.h"
 #include "app/EditCommands.h"
+#include "app/MailingCommands.h"
 #include "app/MessageCommands.h"
 #include "app/MessageDlgBVC.h"
 #include "app/ProgramIcon.h"
@@ -171,6 +172,8 @@ void TfrmBrevicastMain::connectControls()
 void TfrmBrevicastMain::setDataModule(data::TdmBrevicastData* dataModule)
 {
     m_data = dataModule;
+    if (m_data && !m_mailingCommands)
+        m_mailingCommands = new MailingCommands(*this);
 }
 
 void TfrmBrevicastMain::setStartupSplash(TForm_Splash* splash)
@@ -603,6 +606,12 @@ void TfrmBrevicastMain::showAbout()
 
 void TfrmBrevicastMain::closeEvent(QCloseEvent* event)
 {
+    // A mailing in progress ends after its current recipient; the window
+    // closes then.
+    if (m_mailingCommands && !m_mailingCommands->closeRequested()) {
+        event->ignore();
+        return;
+    }
     // Before the state was restored the window holds nothing worth keeping,
     // and writing it would replace the user's settings with blanks.
     if (m_startupDone) {

@@ -46,6 +46,7 @@ class TfrmRecipients;
 namespace bv::app {
 
 class EditCommands;
+class MailingCommands;
 class MessageCommands;
 class TForm_Splash;
 class TRadioGroup;
@@ -72,7 +73,9 @@ public:
     ~TfrmBrevicastMain() override;
 
     // Set by the start-up before the window is shown.
+    // The mailing commands come with it.
     void setDataModule(data::TdmBrevicastData* dataModule);
+    data::TdmBrevicastData* dataModule() const { return m_data; }
     void setListNamePrompt(data::TfrmGetListName* prompt) { m_listNamePrompt = prompt; }
     data::TfrmGetListName* listNamePrompt() const { return m_listNamePrompt; }
     // The start-up splash, shown modally when the window is first shown; the
@@ -135,6 +138,8 @@ public:
     void ComposeMessage(const QString& salutation, const QString& firstName, const QString& lastName);
 
     MessageCommands& messageCommands() const { return *m_messageCommands; }
+    // Null until the data module is set.
+    MailingCommands* mailingCommands() const { return m_mailingCommands; }
     Services& services() const { return m_services; }
     bool startupDone() const { return m_startupDone; }
 
@@ -279,6 +284,7 @@ private:
     lists::TfrmRecipients* m_recipientsWindow = nullptr;
     EditCommands* m_editCommands = nullptr;
     MessageCommands* m_messageCommands = nullptr;
+    MailingCommands* m_mailingCommands = nullptr;
     compose::SubjectHistory m_subjects;
     QString m_messageFileArgument;
     bool m_shown = false;

@@ -1,0 +1,106 @@
+#include "MainWindowFixture.h"
+#include "SmtpPeers.h"
+
+#include "app/BrevicastMainUi.h"
+#include "app/DirectMailFrame.h"
+#include "app/MailingCommands.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+
+using namespace bv;
+using bv::test::AiosmtpdServer;
+
+namespace {
+
+// Three recipients in list L1, one sender, a subject: ready to send.
+void prepare(test::MainWindowFixture& f, const QString& server)
+{
+    for (int i = 1; i <= 3; ++i)
+        f.dataModule->AdsConnection1.execute(
+            QString("insert into RecipientList (FirstName, LastName, Email, List, Salutation, SendTo) values "
+                    "('F%1', 'L%1', 'r%1@example.org', 'L1', 'Mr.', True)")
+                .arg(i));
+    f.dataModule->AdsConnection1.execute("insert into Lists (List) values ('L1')");
+    QFile accounts(f.home.file("Accounts.txt"));
+    QVERIFY(accounts.open(QIODevice::WriteOnly));
+    accounts.write("Ann Sender\r\nann@example.com\r\n");
+    accounts.close();
+    app::TfrmBrevicastMain& w = *f.window;
+    w.loadListNames();
+    w.loadSenderNames();
+    w.cbCurrentList->setCurrentIndex(0);
+    w.cbFromEmail->setCurrentIndex(0);
+    w.cbEmailSubject->setEditText("Hello");
+    w.cbRecipientEmailFormat->setCurrentIndex(1);
+    w.memTextMessage->setPlainText("Dear {{-firstname-}}");
+    w.txtSMTPServer->setText(server);
+    w.cbxSMTP->setChecked(true);
+    w.cbxAuth->setChecked(false);
+    w.fraDirectMail1->cbxDirect->setChecked(false);
+    w.txtTestEmail->setEditText("me@example.com");
+}
+
+} // namespace
+
+class TestMailingCommands : public QObject
+{
+    Q_OBJECT
+private slots:
+    void send_showsItsProgressInTheStatusArea();
+    void exitDuringARun_closesAfterTheCurrentRecipient();
+};
+
+void TestMailingCommands::send_showsItsProgressInTheStatusArea()
+{
+    AiosmtpdServer server;
+    QVERIFY2(server.start(), qPrintable(server.error()));
+    test::MainWindowFixture f;
+    QVERIFY(f.start());
+    prepare(f, server.server());
+    app::TfrmBrevicastMain& w = *f.window;
+    f.dialogs.queueAnswer(Answer::Yes);
+    w.Action1->trigger();
+
+    QCOMPARE(f.dialogs.texts(), QStringList({"About to send 3 emails to Recipients in L1 list. Proceed?",
+                                             "All Done - Emails Attempted: 3 messages."}));
+    QCOMPARE(w.PageControl2->currentWidget(), w.TabSheet3);
+    QCOMPARE(w.lblCount->text(), QString("Finished processing: 3 of 3"));
+    QCOMPARE(w.lblTotalErrors->text(), QString("Total Errors: 0"));
+    QCOMPARE(w.lblLastError->text(), QString("None"));
+    QCOMPARE(w.lblCurrentEmail->text(), QString("\"F3 L3\" <r3@example.org>"));
+    QCOMPARE(w.memStatus->toPlainText(), QString("Task Complete*\nTask Complete**\nTask Complete***"));
+    QCOMPARE(w.pbEmailProgress->value(), 0);
+    QVERIFY(!w.Action3->isEnabled() && !w.Action4->isEnabled() && w.Action1->isEnabled());
+    QCOMPARE(w.txtTestEmail->itemText(0), QString("me@example.com"));
+    QVERIFY(server.waitForMessages(3));
+    QVERIFY(server.messages().first().data.contains("Dear F1"));
+    // The window's client is the last one the run made: idle, no connection.
+    QCOMPARE(w.smtpClient().state(), send::ssNoOp);
+}
+
+void TestMailingCommands::exitDuringARun_closesAfterTheCurrentRecipient()
+{
+    AiosmtpdServer server;
+    QVERIFY2(server.start(), qPrintable(server.error()));
+    test::MainWindowFixture f;
+    QVERIFY(f.start());
+    prepare(f, server.server());
+    app::TfrmBrevicastMain& w = *f.window;
+    f.dialogs.queueAnswer(Answer::Yes);
+    QTimer::singleShot(0, &w, [&w] { w.Exit->trigger(); });
+    w.Action1->trigger();
+    QCOMPARE(f.dialogs.lastText(), QString("Operation Cancelled."));
+    QVERIFY(!w.isVisible());
+    QVERIFY(QFile::exists(f.home.file("BrevicastSettings.ini")));
+    QCOMPARE(f.dataModule->AdsConnection1.scalar("select count(*) from EmailBeingSent where Sent = True").toInt(), 1);
+}
+
+QTEST_MAIN(TestMailingCommands)
+#include "tst_mailingcommands.moc"
