@@ -186,17 +186,21 @@ void TIpSmtpClient::SendMail(const QString& server, bool quitAfterSend)
     m_taskRunning = true;
     m_quitAfterSend = quitAfterSend;
     if (connected()) {
-        try {
-            afterLogon();
-        } catch (const std::exception& e) {
+        const auto abandon = [this] {
             m_await = Await::Nothing;
             m_limit->stop();
             m_task = stFailed;
             m_taskRunning = false;
             setState(ssNoOp);
-            const auto* smtp = dynamic_cast<const SmtpError*>(&e);
-            const auto* mime = dynamic_cast<const compose::MessageError*>(&e);
-            throw SmtpError(smtp ? smtp->text() : mime ? mime->message() : QString(e.what()));
+        };
+        try {
+            afterLogon();
+        } catch (const SmtpError&) {
+            abandon();
+            throw;
+        } catch (const compose::MessageError& e) {
+            abandon();
+            throw SmtpError(e.message());
         }
         return;
     }

@@ -648,16 +648,11 @@ void TestSmtpClient::sendMail_refusesWhatItCannotSend_data()
         << "%1" << bob << "d" << true << "Can not comply, wrong state";
     QTest::newRow("empty server text")
         << "" << bob << "d" << false << "Destination address required";
-    QTest::newRow("blank server text")
-        << "  " << bob << "d" << false << "Destination address required";
     QTest::newRow("no recipients")
         << "%1" << QStringList() << "d" << false << "No recipients specified";
     QTest::newRow("port that is no number")
         << "127.0.0.1:smtp" << bob << "d" << false
         << "The port of the server address \"127.0.0.1:smtp\" is not a number from 1 to 65535.";
-    QTest::newRow("port 0") << "127.0.0.1:0" << bob << "d" << false
-                            << "The port of the server address \"127.0.0.1:0\" is not a number "
-                               "from 1 to 65535.";
     QTest::newRow("line break in a recipient")
         << "%1" << QStringList{"<bob@y.org\r\nRCPT TO:eve@z.org>"} << "d" << false
         << "The address \"<bob@y.org RCPT TO:eve@z.org>\" holds a line break or another control "
