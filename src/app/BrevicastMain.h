@@ -47,6 +47,7 @@ namespace bv::app {
 
 class EditCommands;
 class MessageCommands;
+class ReportCommands;
 class TForm_Splash;
 class TRadioGroup;
 class TfraDirectMail;
@@ -279,6 +280,7 @@ private:
     lists::TfrmRecipients* m_recipientsWindow = nullptr;
     EditCommands* m_editCommands = nullptr;
     MessageCommands* m_messageCommands = nullptr;
+    ReportCommands* m_reportCommands = nullptr;
     compose::SubjectHistory m_subjects;
     QString m_messageFileArgument;
     bool m_shown = false;
