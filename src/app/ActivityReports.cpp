@@ -68,6 +68,9 @@ public:
         return m_metrics[size_t(s)].lineSpacing() / kUnitsPerPoint;
     }
 
+    // Lines no wider than width: broken at blanks where it can, inside a word
+    // longer than a line where it must, and at every line break. Nothing is
+    // lost but the blanks at the breaks; control characters become blanks.
     QStringList wrap(ItemStyle style, const QString& text, double width) const;
 
 private:
@@ -531,11 +534,6 @@ QSizeF reportContentSize()
 double textWidth(ItemStyle style, const QString& text)
 {
     return Metrics().width(style, text);
-}
-
-QStringList wrapText(ItemStyle style, const QString& text, double width)
-{
-    return Metrics().wrap(style, text, width);
 }
 
 ReportLayout layoutReport(const ReportDefinition& report, const data::ResultSet& rows,

@@ -94,11 +94,6 @@ struct ReportLayout
 
 // The width in points of a text in a style, as the layout measures it.
 double textWidth(ItemStyle style, const QString& text);
-// Breaks a text into lines no wider than width points in style: at blanks
-// where it can, inside a word longer than a line where it must, and at every
-// line break of the text. Nothing of the text is dropped but the blanks at
-// the breaks.
-QStringList wrapText(ItemStyle style, const QString& text, double width);
 
 // Lays the report out over the rows of its source; the page count is known
 // before the footers are written, so each footer tells "Page n of m".
