@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QElapsedTimer>
+#include <QFile>
 
 #include <functional>
 
@@ -13,6 +14,18 @@ inline double timeIt(const std::function<void()>& fn)
     t.start();
     fn();
     return t.nsecsElapsed() / 1e9;
+}
+
+// Resident memory of this process in KB, 0 where /proc does not tell.
+inline long residentKb()
+{
+    QFile f(QStringLiteral("/proc/self/status"));
+    if (!f.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : f.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').first().toLong();
+    return 0;
 }
 
 } // namespace bv::bench

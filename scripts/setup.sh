@@ -10,7 +10,7 @@ packages=(
   libgmime-3.0-dev libfreexl-dev shared-mime-info
   python3 python3-aiosmtpd openssl ca-certificates
   postfix dnsmasq-base dovecot-core dovecot-pop3d
-  poppler-utils
+  poppler-utils fonts-dejavu-core
   xvfb xauth imagemagick x11-utils openbox xdotool
 )
 

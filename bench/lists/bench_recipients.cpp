@@ -23,6 +23,7 @@
 using namespace bv;
 using namespace bv::data;
 
+using bv::bench::residentKb;
 using bv::bench::timeIt;
 
 namespace {
@@ -37,17 +38,6 @@ double shell(const QString& db, const QString& sql)
     if (p.exitCode() != 0)
         std::fprintf(stderr, "sqlite3: %s\n", p.readAllStandardError().constData());
     return s;
-}
-
-long residentKb()
-{
-    QFile f(QStringLiteral("/proc/self/status"));
-    if (!f.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray& line : f.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toLong();
-    return 0;
 }
 
 void report(const char* what, double ours, double theirs)

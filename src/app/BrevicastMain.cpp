@@ -7,6 +7,7 @@
 #include "app/MessageCommands.h"
 #include "app/MessageDlgBVC.h"
 #include "app/ProgramIcon.h"
+#include "app/ReportCommands.h"
 #include "app/Splash.h"
 #include "core/Clock.h"
 #include "core/Dialogs.h"
@@ -174,6 +175,10 @@ void TfrmBrevicastMain::setDataModule(data::TdmBrevicastData* dataModule)
     m_data = dataModule;
     if (m_data && !m_mailingCommands)
         m_mailingCommands = new MailingCommands(*this);
+    if (m_data && !m_reportCommands) {
+        m_reportCommands = new ReportCommands(m_services, m_data->AdsConnection1, this);
+        m_reportCommands->connectActions({Action30, Action29, Action31, Action28, Action27, ClearHistory});
+    }
 }
 
 void TfrmBrevicastMain::setStartupSplash(TForm_Splash* splash)

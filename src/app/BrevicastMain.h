@@ -48,6 +48,7 @@ namespace bv::app {
 class EditCommands;
 class MailingCommands;
 class MessageCommands;
+class ReportCommands;
 class TForm_Splash;
 class TRadioGroup;
 class TfraDirectMail;
@@ -285,6 +286,7 @@ private:
     EditCommands* m_editCommands = nullptr;
     MessageCommands* m_messageCommands = nullptr;
     MailingCommands* m_mailingCommands = nullptr;
+    ReportCommands* m_reportCommands = nullptr;
     compose::SubjectHistory m_subjects;
     QString m_messageFileArgument;
     bool m_shown = false;
