@@ -1,7 +1,7 @@
 #include "data/Database.h"
 #include "Pop3Peers.h"
+#include "ProgramDatabase.h"
 #include "returned/Pop3Session.h"
-#include "TempProgramFolder.h"
 
 #include <QFile>
 #include <QRegularExpression>
@@ -14,13 +14,6 @@ using namespace bv;
 using namespace bv::returned;
 
 namespace {
-
-QByteArray fixture(const QString& name)
-{
-    QFile f(QStringLiteral(BV_FIXTURES_DIR "/returned/") + name);
-    f.open(QIODevice::ReadOnly);
-    return f.readAll();
-}
 
 int logoutCount(const QString& logout, const char* key)
 {
@@ -54,8 +47,8 @@ private:
     QStringList storedIds();
     void record(const QStringList& ids);
 
-    std::unique_ptr<test::TempProgramFolder> m_home;
-    std::unique_ptr<data::Connection> m_conn;
+    std::unique_ptr<test::ProgramDatabase> m_db;
+    data::Connection* m_conn = nullptr;
     std::unique_ptr<Pop3Session> m_session;
     QList<QByteArray> m_stored;
     QStringList m_status;
@@ -66,9 +59,8 @@ private:
 
 void TestPop3Session::init()
 {
-    m_home = std::make_unique<test::TempProgramFolder>();
-    m_conn = std::make_unique<data::Connection>(QStringLiteral("AdsConnection1"));
-    m_conn->open(m_home->path());
+    m_db = std::make_unique<test::ProgramDatabase>();
+    m_conn = &m_db->conn;
     m_stored.clear();
     m_status.clear();
     m_notices.clear();
@@ -89,8 +81,7 @@ void TestPop3Session::init()
 void TestPop3Session::cleanup()
 {
     m_session.reset();
-    m_conn.reset();
-    m_home.reset();
+    m_db.reset();
 }
 
 bool TestPop3Session::check(const QString& server, int port)
@@ -167,7 +158,7 @@ void TestPop3Session::dovecotCheck()
 
     test::Dovecot server;
     for (const QString& name : mailbox)
-        server.addMessage(fixture(name));
+        server.addMessage(test::returnedFixture(name));
     QString error;
     QVERIFY2(server.start(&error), qPrintable(error));
     record(known);
@@ -347,7 +338,7 @@ void TestPop3Session::tls()
     QFETCH(bool, trusted);
 
     test::Dovecot server(implicit ? test::Dovecot::Tls::Implicit : test::Dovecot::Tls::Stls);
-    server.addMessage(fixture(QStringLiteral("postfix-report.eml")));
+    server.addMessage(test::returnedFixture(QStringLiteral("postfix-report.eml")));
     QString error;
     QVERIFY2(server.start(&error), qPrintable(error));
     if (trusted)
