@@ -1,8 +1,10 @@
 #include "data/Database.h"
+#include "lists/EmailUtils.h"
 #include "Pop3Peers.h"
 #include "ProgramDatabase.h"
 #include "returned/Inbox.h"
 #include "returned/Pop3Session.h"
+#include "returned/SenderAccounts.h"
 
 #include <QFile>
 #include <QSignalSpy>
@@ -47,6 +49,8 @@ private slots:
     void numbering_data();
     void numbering();
     void checkMail_storesEveryMessage();
+    void harvest_findsTheFailedRecipients_data();
+    void harvest_findsTheFailedRecipients();
 
 private:
     QList<int> indexes();
@@ -227,6 +231,55 @@ void TestInbox::checkMail_storesEveryMessage()
         QCOMPARE(shown(parseMessage(stored.at(i + 1).text)),
                  shown(parseMessage(test::returnedFixture(names.at(i)))));
     }
+}
+
+void TestInbox::harvest_findsTheFailedRecipients_data()
+{
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QStringList>("found");
+
+    QTest::newRow("postfix, two recipients")
+        << "postfix-report.eml" << QStringList{"anna.berg@far-away.test", "bo.lind@far-away.test"};
+    QTest::newRow("exim: the returned body's addresses stay out")
+        << "exim-report.eml" << QStringList{"carl.dahl@elsewhere.test"};
+    QTest::newRow("exchange-style: the address only in the HTML part and the report")
+        << "exchange-report.eml" << QStringList{"dan.falk@corp.test"};
+    QTest::newRow("gmail-style: the address only in the report and the returned headers")
+        << "gmail-style-report.eml" << QStringList{"erik.gran@mail.test"};
+    QTest::newRow("older plain-text report")
+        << "plain-report.eml" << QStringList{"frida.holm@old.test"};
+    QTest::newRow("out of office: From and body, not Cc")
+        << "out-of-office.eml" << QStringList{"gustav.ivarsson@away.test", "helga.nord@away.test"};
+    QTest::newRow("without Message-ID")
+        << "no-message-id-1.eml" << QStringList{"jon.kvist@tiny.test"};
+}
+
+void TestInbox::harvest_findsTheFailedRecipients()
+{
+    QFETCH(QString, message);
+    // The sender's own address stands in every report; it is never collected.
+    QVERIFY(WriteSenderAccounts(m_db->home.path(), {{"Our Shop", "News@Our-Shop.test"}}));
+    for (const char* address :
+         {"anna.berg@far-away.test", "bo.lind@far-away.test", "carl.dahl@elsewhere.test",
+          "eva.ek@far-away.test", "dan.falk@corp.test", "erik.gran@mail.test",
+          "frida.holm@old.test", "gustav.ivarsson@away.test", "helga.nord@away.test",
+          "ivan@away.test", "jon.kvist@tiny.test", "news@our-shop.test"})
+        m_conn->execute(
+            QStringLiteral(
+                "insert into RecipientList (FirstName, LastName, Email, List, Salutation, "
+                "SendTo, New) values ('', '', :e, 'Spring', '', True, False)"),
+            {{"e", QString::fromLatin1(address)}});
+
+    Inbox inbox(*m_conn);
+    const int index = inbox.store(test::returnedFixture(message));
+    lists::TExclude excluder(m_db->home.path());
+    excluder.CollectAddresses(QString(), LoadSenderAddressesUpper(m_db->home.path()),
+                              Inbox::harvestTexts(parseMessage(inbox.messageText(index).value())));
+    QStringList found;
+    for (const QVariantList& row :
+         m_conn->select(QStringLiteral("select EmailMemo from BadEmail order by 1")).rows)
+        found << row.value(0).toString();
+    QTEST(found, "found");
 }
 
 QTEST_MAIN(TestInbox)
