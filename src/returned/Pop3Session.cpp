@@ -225,6 +225,7 @@ void Pop3Session::connectToServer()
     });
 
     m_step = Step::Connecting;
+    m_shownCommand.clear();
     m_connectTimer->start(m_timeLimits.connect);
     if (m_port == 995)
         m_socket->connectToHostEncrypted(m_host, m_port);
