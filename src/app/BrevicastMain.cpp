@@ -20,6 +20,7 @@
 #include "data/TableView.h"
 #include "lists/Recipients.h"
 #include "returned/ManageEmailAccount.h"
+#include "returned/pop3Main.h"
 #include "returned/SenderAccounts.h"
 #include "send/SmtpClient.h"
 
@@ -269,6 +270,10 @@ lists::TfrmRecipients* TfrmBrevicastMain::recipientsWindow()
     lists::TfrmRecipients::Hooks hooks;
     hooks.askReturnedFileQuestion = [this] {
         return AskQuestion(m_services.dialogs, m_services.programFolder, QLatin1String(kRtdFileMsg)) == Answer::Yes;
+    };
+    hooks.checkReturnedMail = [this] {
+        returned::TfrmMain window(m_services, m_data->AdsConnection1, m_localConnect, this);
+        m_services.dialogs.execModal(window);
     };
     m_recipientsWindow->setHooks(std::move(hooks));
     return m_recipientsWindow;

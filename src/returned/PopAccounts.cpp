@@ -23,6 +23,18 @@ bool firstOf(TableView& view, const QString& filter)
     return !view.eof();
 }
 
+PopAccount currentAccount(const TableView& view)
+{
+    PopAccount a;
+    a.popServer = view.value(QStringLiteral("PopServer")).toString();
+    a.port = view.value(QStringLiteral("Port")).toInt();
+    a.account = view.value(QStringLiteral("Account")).toString();
+    a.password = view.value(QStringLiteral("Password")).toString();
+    a.emailAddress = view.value(QStringLiteral("EmailAddress")).toString();
+    a.isDefault = view.value(QStringLiteral("Default")).toBool();
+    return a;
+}
+
 } // namespace
 
 std::optional<PopAccount> GetDefaultAccount(bv::data::Connection& connection)
@@ -31,15 +43,19 @@ std::optional<PopAccount> GetDefaultAccount(bv::data::Connection& connection)
     view.open();
     if (!firstOf(view, QStringLiteral("Default = True")))
         return std::nullopt;
-    PopAccount a;
-    a.popServer = view.value(QStringLiteral("PopServer")).toString();
-    a.port = view.value(QStringLiteral("Port")).toInt();
-    a.account = view.value(QStringLiteral("Account")).toString();
-    a.password = view.value(QStringLiteral("Password")).toString();
-    a.emailAddress = view.value(QStringLiteral("EmailAddress")).toString();
-    a.isDefault = view.value(QStringLiteral("Default")).toBool();
+    const PopAccount a = currentAccount(view);
     view.setFiltered(false);
     return a;
+}
+
+std::vector<PopAccount> LoadPopAccounts(bv::data::Connection& connection)
+{
+    TableView view(connection, QStringLiteral("PopAccounts"));
+    view.open();
+    std::vector<PopAccount> out;
+    for (view.first(); !view.eof(); view.next())
+        out.push_back(currentAccount(view));
+    return out;
 }
 
 void SetDefaultAccount(bv::data::Connection& connection, const QString& address)

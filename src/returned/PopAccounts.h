@@ -3,6 +3,7 @@
 #include <QString>
 
 #include <optional>
+#include <vector>
 
 namespace bv::data {
 class Connection;
@@ -24,6 +25,9 @@ struct PopAccount
 // The first row marked Default, else the first row of the table; nothing when
 // the table is empty. Throws bv::data::DbError with the engine's text.
 std::optional<PopAccount> GetDefaultAccount(bv::data::Connection& connection);
+
+// Every row, in the table's order.
+std::vector<PopAccount> LoadPopAccounts(bv::data::Connection& connection);
 
 // Marks the row of address as default (the first row when no row has that
 // address) and leaves every other row's flag alone, so several rows may carry

@@ -30,7 +30,8 @@ inline QStringList popRows(bv::data::Connection& c)
     QStringList out;
     for (v.first(); !v.eof(); v.next())
         out << v.value(QStringLiteral("EmailAddress")).toString() + QLatin1Char(':') +
-                   (v.value(QStringLiteral("Default")).toBool() ? QStringLiteral("1") : QStringLiteral("0"));
+                   (v.value(QStringLiteral("Default")).toBool() ? QStringLiteral("1")
+                                                                : QStringLiteral("0"));
     return out;
 }
 

@@ -1,10 +1,10 @@
 #pragma once
 
+#include "core/Services.h"
+#include "core/Shell.h"
 #include "ScriptedDialogs.h"
 #include "TempProgramFolder.h"
 #include "TestClock.h"
-#include "core/Services.h"
-#include "core/Shell.h"
 
 namespace bv::test {
 

@@ -1,6 +1,6 @@
-#include "WindowFixture.h"
 #include "returned/ManageEmailAccount.h"
 #include "returned/SenderAccounts.h"
+#include "WindowFixture.h"
 
 #include <QDir>
 #include <QLineEdit>
@@ -78,12 +78,12 @@ QByteArray TestManageEmailAccount::fileBytes() const
 }
 
 // Builds and shows the window; the grid is filled on show.
-#define SHOW_WINDOW()                                                                    \
-    do {                                                                                 \
-        m_w = std::make_unique<TfrmManageEmailAccount>(m_f->services);                   \
-        m_w->show();                                                                     \
-        m_grid = m_w->findChild<QTableWidget*>("sgAccounts");                            \
-        QVERIFY(m_grid);                                                                 \
+#define SHOW_WINDOW()                                                                              \
+    do {                                                                                           \
+        m_w = std::make_unique<TfrmManageEmailAccount>(m_f->services);                             \
+        m_w->show();                                                                               \
+        m_grid = m_w->findChild<QTableWidget*>("sgAccounts");                                      \
+        QVERIFY(m_grid);                                                                           \
     } while (0)
 
 void TestManageEmailAccount::type(const char* name, const QString& text)
@@ -105,7 +105,9 @@ QStringList TestManageEmailAccount::rows() const
 {
     QStringList out;
     for (int r = 0; r < m_grid->rowCount(); ++r) {
-        auto text = [&](int c) { return m_grid->item(r, c) ? m_grid->item(r, c)->text() : QString(); };
+        auto text = [&](int c) {
+            return m_grid->item(r, c) ? m_grid->item(r, c)->text() : QString();
+        };
         out << text(0) + "|" + text(1);
     }
     return out;
@@ -116,10 +118,11 @@ void TestManageEmailAccount::show_fillsGridFromFile_data()
     QTest::addColumn<QByteArray>("file");
     QTest::addColumn<QStringList>("rows");
     QTest::newRow("no file: one empty row") << QByteArray("<none>") << QStringList{"|"};
-    QTest::newRow("two accounts")
-        << QByteArray("Ann\r\nBob\r\na@x.com\r\nb@x.com\r\n") << QStringList{"Ann|a@x.com", "Bob|b@x.com"};
+    QTest::newRow("two accounts") << QByteArray("Ann\r\nBob\r\na@x.com\r\nb@x.com\r\n")
+                                  << QStringList{"Ann|a@x.com", "Bob|b@x.com"};
     QTest::newRow("five lines: two accounts")
-        << QByteArray("A\r\nB\r\na@x.com\r\nb@x.com\r\nc@x.com\r\n") << QStringList{"A|a@x.com", "B|b@x.com"};
+        << QByteArray("A\r\nB\r\na@x.com\r\nb@x.com\r\nc@x.com\r\n")
+        << QStringList{"A|a@x.com", "B|b@x.com"};
 }
 
 void TestManageEmailAccount::show_fillsGridFromFile()
@@ -291,9 +294,12 @@ void TestManageEmailAccount::controls_haveAccessibleNames()
 {
     SHOW_WINDOW();
     QCOMPARE(m_w->windowTitle(), QString("Manage Email Account Information"));
-    const QList<QPair<const char*, const char*>> expected{
-        {"txtAccountName", "Account Name"}, {"txtEmail", "Email Address"}, {"btnAdd", "Add"},
-        {"btnModify", "Modify"}, {"btnDelete", "Delete"}, {"btnClose", "Close"}};
+    const QList<QPair<const char*, const char*>> expected{{"txtAccountName", "Account Name"},
+                                                          {"txtEmail", "Email Address"},
+                                                          {"btnAdd", "Add"},
+                                                          {"btnModify", "Modify"},
+                                                          {"btnDelete", "Delete"},
+                                                          {"btnClose", "Close"}};
     for (const auto& [name, caption] : expected) {
         auto* w = m_w->findChild<QWidget*>(name);
         QVERIFY2(w, name);

@@ -1,6 +1,6 @@
 #include "PopRows.h"
-#include "TempProgramFolder.h"
 #include "returned/PopAccounts.h"
+#include "TempProgramFolder.h"
 
 #include <QtTest>
 
@@ -83,12 +83,14 @@ void TestPopAccounts::setDefault_data()
 {
     QTest::addColumn<QString>("address");
     QTest::addColumn<QStringList>("after");
-    QTest::newRow("known address") << "b@x.com" << QStringList{"a@x.com:0", "b@x.com:1", "o'neil@x.com:0"};
+    QTest::newRow("known address")
+        << "b@x.com" << QStringList{"a@x.com:0", "b@x.com:1", "o'neil@x.com:0"};
     QTest::newRow("unknown address marks the first row")
         << "zz@x.com" << QStringList{"a@x.com:1", "b@x.com:0", "o'neil@x.com:0"};
-    QTest::newRow("quote in the address") << "o'neil@x.com"
-                                          << QStringList{"a@x.com:0", "b@x.com:0", "o'neil@x.com:1"};
-    QTest::newRow("exact case only") << "B@X.COM" << QStringList{"a@x.com:1", "b@x.com:0", "o'neil@x.com:0"};
+    QTest::newRow("quote in the address")
+        << "o'neil@x.com" << QStringList{"a@x.com:0", "b@x.com:0", "o'neil@x.com:1"};
+    QTest::newRow("exact case only")
+        << "B@X.COM" << QStringList{"a@x.com:1", "b@x.com:0", "o'neil@x.com:0"};
 }
 
 void TestPopAccounts::setDefault()

@@ -1,5 +1,5 @@
-#include "TempProgramFolder.h"
 #include "returned/SenderAccounts.h"
+#include "TempProgramFolder.h"
 
 #include <QtTest>
 
@@ -44,11 +44,11 @@ void TestSenderAccounts::split_data()
         << QStringList{"a@x.com", "b@x.com", "c@x.com"};
     QTest::newRow("one line is an address without a name")
         << QByteArray("a@x.com\r\n") << QStringList() << QStringList{"a@x.com"};
-    QTest::newRow("LF and CR line ends") << QByteArray("Ann\nBob\ra@x.com\nb@x.com")
-                                         << QStringList{"Ann", "Bob"}
-                                         << QStringList{"a@x.com", "b@x.com"};
-    QTest::newRow("values as typed") << QByteArray(" Ann \r\n a@x.com \r\n")
-                                     << QStringList{" Ann "} << QStringList{" a@x.com "};
+    QTest::newRow("LF and CR line ends")
+        << QByteArray("Ann\nBob\ra@x.com\nb@x.com") << QStringList{"Ann", "Bob"}
+        << QStringList{"a@x.com", "b@x.com"};
+    QTest::newRow("values as typed")
+        << QByteArray(" Ann \r\n a@x.com \r\n") << QStringList{" Ann "} << QStringList{" a@x.com "};
     QTest::newRow("empty file") << QByteArray() << QStringList() << QStringList();
 }
 
@@ -69,11 +69,16 @@ void TestSenderAccounts::formatSender_data()
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("from");
 
-    QTest::newRow("exact") << "Sales" << "Sales <sales@x.com>";
-    QTest::newRow("other letter case, blanks trimmed") << "  SUPPORT " << "Support <help@x.com>";
-    QTest::newRow("first match wins") << "SALES" << "Sales <sales@x.com>";
-    QTest::newRow("unknown") << "Nobody" << "";
-    QTest::newRow("unpaired address is no account") << "extra@x.com" << "";
+    QTest::newRow("exact") << "Sales"
+                           << "Sales <sales@x.com>";
+    QTest::newRow("other letter case, blanks trimmed") << "  SUPPORT "
+                                                       << "Support <help@x.com>";
+    QTest::newRow("first match wins") << "SALES"
+                                      << "Sales <sales@x.com>";
+    QTest::newRow("unknown") << "Nobody"
+                             << "";
+    QTest::newRow("unpaired address is no account") << "extra@x.com"
+                                                    << "";
 }
 
 void TestSenderAccounts::formatSender()

@@ -1,6 +1,6 @@
 #include "PopRows.h"
-#include "WindowFixture.h"
 #include "returned/Setup.h"
+#include "WindowFixture.h"
 
 #include <QComboBox>
 #include <QLineEdit>
@@ -61,7 +61,8 @@ private:
         if (!v.locate("EmailAddress", address))
             return {};
         QStringList out;
-        for (const char* f : {"EmailAddress", "PopServer", "Port", "Account", "Password", "Default"})
+        for (const char* f :
+             {"EmailAddress", "PopServer", "Port", "Account", "Password", "Default"})
             out << v.value(f).toString();
         return out;
     }
@@ -133,7 +134,8 @@ void TestSetup::ok_existingAccount_editsThatRow()
     QCOMPARE(field("POPPort")->text(), QString("995"));
     retype("POPPort", "1110");
     click("btnSave");
-    QCOMPARE(row("bob@x.com"), (QStringList{"bob@x.com", "pop.x.com", "1110", "bob", "pw", "false"}));
+    QCOMPARE(row("bob@x.com"),
+             (QStringList{"bob@x.com", "pop.x.com", "1110", "bob", "pw", "false"}));
     QCOMPARE(row("ann@x.com").at(2), QString("995"));
     QCOMPARE(bv::test::popRows(*m_conn).size(), 2);
 }
@@ -185,7 +187,8 @@ void TestSetup::delete_messages_data()
     QTest::newRow("yes") << "bob@x.com" << int(Answer::Yes)
                          << QStringList{"Delete Account: bob@x.com?", "Account deleted."}
                          << QStringList{"ann@x.com:0"};
-    QTest::newRow("no") << "bob@x.com" << int(Answer::No) << QStringList{"Delete Account: bob@x.com?"}
+    QTest::newRow("no") << "bob@x.com" << int(Answer::No)
+                        << QStringList{"Delete Account: bob@x.com?"}
                         << QStringList{"ann@x.com:0", "bob@x.com:0"};
     QTest::newRow("cancel") << "bob@x.com" << int(Answer::Cancel)
                             << QStringList{"Delete Account: bob@x.com?"}

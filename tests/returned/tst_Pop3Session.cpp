@@ -1,0 +1,388 @@
+#include "data/Database.h"
+#include "Pop3Peers.h"
+#include "ProgramDatabase.h"
+#include "returned/Pop3Session.h"
+
+#include <QFile>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QtTest>
+
+#include <memory>
+
+using namespace bv;
+using namespace bv::returned;
+
+namespace {
+
+int logoutCount(const QString& logout, const char* key)
+{
+    const QRegularExpression re(QLatin1String(key) + QStringLiteral("=(\\d+)"));
+    return re.match(logout).captured(1).toInt();
+}
+
+} // namespace
+
+class TestPop3Session : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+
+    void dovecotCheck_data();
+    void dovecotCheck();
+    void scriptedFault_data();
+    void scriptedFault();
+    void failureAtThree_closeUndoesDeletions_nothingFetchedTwice();
+    void tls_data();
+    void tls();
+    void messageId_data();
+    void messageId();
+
+private:
+    // Runs one check to its end; false when it did not end in time.
+    bool check(const QString& server, int port = 110);
+    bool endSession();
+    QStringList storedIds();
+    void record(const QStringList& ids);
+
+    std::unique_ptr<test::ProgramDatabase> m_db;
+    data::Connection* m_conn = nullptr;
+    std::unique_ptr<Pop3Session> m_session;
+    QList<QByteArray> m_stored;
+    QStringList m_status;
+    QStringList m_notices;
+    bool m_ok = false;
+    QString m_error;
+};
+
+void TestPop3Session::init()
+{
+    m_db = std::make_unique<test::ProgramDatabase>();
+    m_conn = &m_db->conn;
+    m_stored.clear();
+    m_status.clear();
+    m_notices.clear();
+    m_session = std::make_unique<Pop3Session>(*m_conn, [this](const QByteArray& m) {
+        m_stored << m;
+        return int(m_stored.size());
+    });
+    connect(m_session.get(), &Pop3Session::status, this,
+            [this](const QString& t) { m_status << t; });
+    connect(m_session.get(), &Pop3Session::notice, this,
+            [this](const QString& t) { m_notices << t; });
+    connect(m_session.get(), &Pop3Session::finished, this, [this](bool ok, const QString& e) {
+        m_ok = ok;
+        m_error = e;
+    });
+}
+
+void TestPop3Session::cleanup()
+{
+    m_session.reset();
+    m_db.reset();
+}
+
+bool TestPop3Session::check(const QString& server, int port)
+{
+    QSignalSpy done(m_session.get(), &Pop3Session::finished);
+    Pop3Account account{server, port, test::Dovecot::user(), test::Dovecot::password()};
+    if (!m_session->checkMail(account))
+        return false;
+    return done.wait(20000);
+}
+
+bool TestPop3Session::endSession()
+{
+    QSignalSpy done(m_session.get(), &Pop3Session::finished);
+    return m_session->endSession() && done.wait(20000);
+}
+
+QStringList TestPop3Session::storedIds()
+{
+    QStringList ids;
+    for (const QVariantList& row :
+         m_conn->select(QStringLiteral("select MimeMessageID from MessageIDs")).rows)
+        ids << row.value(0).toString();
+    ids.sort();
+    return ids;
+}
+
+void TestPop3Session::record(const QStringList& ids)
+{
+    for (const QString& id : ids)
+        m_conn->execute(QStringLiteral("insert into MessageIDs (MimeMessageID) values (:id)"),
+                        {{"id", id}});
+}
+
+void TestPop3Session::dovecotCheck_data()
+{
+    QTest::addColumn<QStringList>("mailbox");
+    QTest::addColumn<QStringList>("known");
+    QTest::addColumn<bool>("leave");
+    QTest::addColumn<int>("checks");
+    QTest::addColumn<int>("fetched");
+    QTest::addColumn<int>("onServer");
+    QTest::addColumn<QStringList>("ids");
+    QTest::addColumn<int>("retr"); // of the last session dovecot logged; -1: still connected
+    QTest::addColumn<int>("dele");
+
+    const QString postfixId = QStringLiteral("<20260303091502.4F2A81C0392@mx.our-shop.test>");
+    const QString eximId = QStringLiteral("<E1vQ2xZ-0003Kc-1f@relay.elsewhere.test>");
+    const QString plainId = QStringLiteral("<202603091602.LAA01234@old.test>");
+    QTest::newRow("fetched and deleted")
+        << QStringList{"postfix-report.eml", "exim-report.eml", "plain-report.eml"} << QStringList()
+        << false << 1 << 3 << 0 << QStringList{plainId, postfixId, eximId} << 3 << 3;
+    QTest::newRow("left on server: the second check fetches nothing and deletes nothing")
+        << QStringList{"postfix-report.eml", "exim-report.eml"} << QStringList() << true << 2 << 2
+        << 2 << QStringList{postfixId, eximId} << 0 << 0;
+    QTest::newRow("without Message-ID: the second is skipped and stays")
+        << QStringList{"no-message-id-1.eml", "no-message-id-2.eml"} << QStringList() << false << 1
+        << 1 << 1 << QStringList{QString()} << 1 << 1;
+    QTest::newRow("known is not fetched; gone is forgotten, other case counts as seen")
+        << QStringList{"postfix-report.eml", "exim-report.eml"}
+        << QStringList{"<gone@old.test>", eximId, postfixId.toLower()} << false << 1 << 1 << 1
+        << QStringList{postfixId, postfixId.toLower(), eximId} << 1 << 1;
+    QTest::newRow("empty server keeps the identifiers and the connection; the next check quits it")
+        << QStringList() << QStringList{"<gone@old.test>"} << false << 2 << 0 << 0
+        << QStringList{"<gone@old.test>"} << -1 << 0;
+}
+
+void TestPop3Session::dovecotCheck()
+{
+    QFETCH(QStringList, mailbox);
+    QFETCH(QStringList, known);
+    QFETCH(bool, leave);
+    QFETCH(int, checks);
+
+    test::Dovecot server;
+    for (const QString& name : mailbox)
+        server.addMessage(test::returnedFixture(name));
+    QString error;
+    QVERIFY2(server.start(&error), qPrintable(error));
+    record(known);
+    m_session->setLeaveMailOnServer(leave);
+
+    for (int i = 0; i < checks; ++i) {
+        m_status.clear();
+        QVERIFY(check(server.server()));
+        QVERIFY2(m_ok, qPrintable(m_error));
+    }
+    QTEST(int(m_stored.size()), "fetched");
+    QTEST(server.messagesOnServer(), "onServer");
+    QFETCH(QStringList, ids);
+    ids.sort();
+    QCOMPARE(storedIds(), ids);
+
+    QFETCH(int, retr);
+    if (retr < 0) {
+        QVERIFY(m_session->connected());
+        QCOMPARE(m_status.last(), noMessagesText());
+        QTRY_COMPARE(server.logouts().size(), checks - 1);
+    } else {
+        QVERIFY(!m_session->connected());
+        // dovecot writes its log line after the connection has gone.
+        QTRY_COMPARE(server.logouts().size(), checks);
+        const QStringList logouts = server.logouts();
+        QCOMPARE(logoutCount(logouts.last(), "retr"), retr);
+        QTEST(logoutCount(logouts.last(), "del"), "dele");
+        QCOMPARE(m_status.last(), notConnectedText());
+        QVERIFY(m_status.contains(QStringLiteral("Connecting to 127.0.0.1.")));
+        QVERIFY(m_status.contains(QStringLiteral("Connected")));
+        for (int i = 1; i <= mailbox.size(); ++i)
+            QVERIFY2(m_status.contains(messageOfText(i, int(mailbox.size()))),
+                     qPrintable(m_status.join('|')));
+    }
+}
+
+void TestPop3Session::scriptedFault_data()
+{
+    QTest::addColumn<QString>("fault"); // empty: nothing listens
+    QTest::addColumn<int>("messages");
+    QTest::addColumn<int>("replyMs");
+    QTest::addColumn<int>("messageLimit");
+    QTest::addColumn<QString>("error");
+    QTest::addColumn<QString>("transcript");
+    QTest::addColumn<int>("stored");
+    QTest::addColumn<QStringList>("ids");
+    QTest::addColumn<QString>("notice"); // pattern
+
+    QTest::newRow("no CAPA: the plain conversation, byte for byte")
+        << "capa-err" << 1 << 10000 << 0 << QString()
+        << "--|CAPA|USER bounce|PASS secret|STAT|LIST|TOP 1 0|RETR 1|DELE 1|QUIT" << 1
+        << QStringList{"<1@bounce.test>"} << QString();
+    QTest::newRow("-ERR at PASS") << "pass-err" << 3 << 10000 << 0
+                                  << "[AUTH] Authentication failed."
+                                  << "--|CAPA|USER bounce|PASS secret" << 0 << QStringList()
+                                  << QString();
+    QTest::newRow("-ERR at TOP 2 keeps message 1")
+        << "top-err:2" << 3 << 10000 << 0 << "no such message"
+        << "--|CAPA|USER bounce|PASS secret|STAT|LIST|TOP 1 0|RETR 1|DELE 1|TOP 2 0" << 1
+        << QStringList{"<1@bounce.test>"} << QString();
+    QTest::newRow("dropped in the middle of RETR 2")
+        << "retr-drop:2" << 3 << 10000 << 0
+        << "Socket error 10054: Connection reset by peer (RETR 2)"
+        << "--|CAPA|USER bounce|PASS secret|STAT|LIST|TOP 1 0|RETR 1|DELE 1|TOP 2 0|RETR 2" << 1
+        << QStringList{"<1@bounce.test>"} << QString();
+    QTest::newRow("stalled at STAT")
+        << "stall:STAT" << 3 << 300 << 0
+        << "Socket error 10060: Connection timed out (no answer to STAT within 0.3 s)"
+        << "--|CAPA|USER bounce|PASS secret|STAT" << 0 << QStringList() << QString();
+    QTest::newRow("endless greeting line")
+        << "endless-greeting" << 3 << 10000 << 0
+        << "The server sent a line longer than 65536 bytes; the connection was closed."
+        << "--" << 0 << QStringList() << QString();
+    QTest::newRow("endless line in RETR")
+        << "endless-retr:1" << 3 << 10000 << 65536
+        << "The server sent a line longer than 65536 bytes (RETR 1); the connection was closed."
+        << "--|CAPA|USER bounce|PASS secret|STAT|LIST|TOP 1 0|RETR 1" << 0 << QStringList()
+        << QString();
+    QTest::newRow("oversized message despite LIST: left, the rest fetched")
+        << "big-retr:1" << 3 << 10000 << 65536 << QString()
+        << "--|CAPA|USER bounce|PASS secret|STAT|LIST|TOP 1 0|RETR 1|TOP 2 0|RETR 2|DELE 2|TOP 3 "
+           "0|RETR 3|DELE 3|QUIT"
+        << 2 << QStringList{"<2@bounce.test>", "<3@bounce.test>"}
+        << "^Message 1 \\(\\d{6} bytes\\) is larger than 65536 bytes; it was left on the "
+           "server\\.$";
+    QTest::newRow("STLS offered but refused: no password sent")
+        << "stls-refused" << 3 << 10000 << 0
+        << "The server offers STLS but refused it (TLS not available here); the password was not "
+           "sent unencrypted."
+        << "--|CAPA|STLS" << 0 << QStringList() << QString();
+    QTest::newRow("connection refused")
+        << QString() << 0 << 10000 << 0 << "Socket error 10061: Connection refused" << QString()
+        << 0 << QStringList() << QString();
+}
+
+void TestPop3Session::scriptedFault()
+{
+    QFETCH(QString, fault);
+    QFETCH(int, messages);
+    QFETCH(int, replyMs);
+    QFETCH(int, messageLimit);
+
+    test::ScriptedPop3 server(fault, messages);
+    QString where = QStringLiteral("127.0.0.1:1");
+    if (!fault.isEmpty()) {
+        QString error;
+        QVERIFY2(server.start(&error), qPrintable(error));
+        where = server.server();
+    }
+    Pop3TimeLimits times;
+    times.reply = replyMs;
+    m_session->setTimeLimits(times);
+    if (messageLimit) {
+        Pop3SizeLimits sizes;
+        sizes.message = messageLimit;
+        m_session->setSizeLimits(sizes);
+    }
+    QVERIFY(check(where));
+    QTEST(m_error, "error");
+    QCOMPARE(m_ok, m_error.isEmpty());
+    if (!fault.isEmpty())
+        QTEST(server.transcript().join('|'), "transcript");
+    QTEST(int(m_stored.size()), "stored");
+    QTEST(storedIds(), "ids");
+    QFETCH(QString, notice);
+    if (notice.isEmpty()) {
+        QVERIFY2(m_notices.isEmpty(), qPrintable(m_notices.join('|')));
+    } else {
+        QCOMPARE(m_notices.size(), 1);
+        QVERIFY2(QRegularExpression(notice).match(m_notices.first()).hasMatch(),
+                 qPrintable(m_notices.first()));
+    }
+}
+
+void TestPop3Session::failureAtThree_closeUndoesDeletions_nothingFetchedTwice()
+{
+    test::ScriptedPop3 server(QStringLiteral("top-err:3"), 5);
+    QString error;
+    QVERIFY2(server.start(&error), qPrintable(error));
+
+    QVERIFY(check(server.server()));
+    QCOMPARE(m_error, QStringLiteral("no such message"));
+    QCOMPARE(m_stored.size(), 2);
+    QVERIFY(m_session->connected());
+    QVERIFY(endSession());
+    QCOMPARE(m_status.last(), notConnectedText());
+    QCOMPARE(server.transcript().mid(11).join('|'), QStringLiteral("DELE 2|TOP 3 0|RSET|QUIT"));
+
+    // RSET kept messages 1 and 2 on the server; their identifiers keep them
+    // from being fetched again.
+    QVERIFY(check(server.server()));
+    QVERIFY2(m_ok, qPrintable(m_error));
+    const QStringList second = server.transcript().mid(server.transcript().lastIndexOf("--"));
+    QCOMPARE(
+        second.join('|'),
+        QStringLiteral("--|CAPA|USER bounce|PASS secret|STAT|LIST|TOP 1 0|TOP 2 0|TOP 3 0|RETR "
+                       "3|DELE 3|TOP 4 0|RETR 4|DELE 4|TOP 5 0|RETR 5|DELE 5|QUIT"));
+    QCOMPARE(m_stored.size(), 5);
+    QCOMPARE(storedIds().size(), 5);
+}
+
+void TestPop3Session::tls_data()
+{
+    QTest::addColumn<bool>("implicit");
+    QTest::addColumn<bool>("trusted");
+
+    QTest::newRow("STLS, trusted authority") << false << true;
+    QTest::newRow("STLS, unknown authority") << false << false;
+    QTest::newRow("port 995, trusted authority") << true << true;
+    QTest::newRow("port 995, unknown authority") << true << false;
+}
+
+void TestPop3Session::tls()
+{
+    QFETCH(bool, implicit);
+    QFETCH(bool, trusted);
+
+    test::Dovecot server(implicit ? test::Dovecot::Tls::Implicit : test::Dovecot::Tls::Stls);
+    server.addMessage(test::returnedFixture(QStringLiteral("postfix-report.eml")));
+    QString error;
+    QVERIFY2(server.start(&error), qPrintable(error));
+    if (trusted)
+        m_session->setExtraCaCertificates(server.authority().ca());
+
+    QVERIFY(check(server.host(), server.port()));
+    if (trusted) {
+        QVERIFY2(m_ok, qPrintable(m_error));
+        QCOMPARE(m_stored.size(), 1);
+        QCOMPARE(server.messagesOnServer(), 0);
+        QVERIFY2(server.log().contains(QStringLiteral("Login: user=<bounce>")),
+                 qPrintable(server.log()));
+        QVERIFY2(server.log().contains(QStringLiteral(", TLS")), qPrintable(server.log()));
+    } else {
+        QVERIFY(!m_ok);
+        QVERIFY2(m_error.startsWith(QStringLiteral("The secure connection to ") + server.host() +
+                                    QStringLiteral(" failed: ")),
+                 qPrintable(m_error));
+        QVERIFY2(!server.log().contains(QStringLiteral("Login:")), qPrintable(server.log()));
+        QCOMPARE(server.messagesOnServer(), 1);
+    }
+}
+
+void TestPop3Session::messageId_data()
+{
+    QTest::addColumn<QByteArray>("header");
+    QTest::addColumn<QString>("id");
+
+    QTest::newRow("as received") << QByteArray("Subject: x\r\nMessage-ID: <A.b@C>\r\n\r\n")
+                                 << "<A.b@C>";
+    QTest::newRow("other letter case, folded")
+        << QByteArray("message-id:\r\n\t <f@x.test> \r\nX: y\r\n") << "<f@x.test>";
+    QTest::newRow("none; a body line does not count")
+        << QByteArray("Subject: x\r\n\r\nMessage-ID: <body@x>\r\n") << QString();
+    QTest::newRow("longer than MessageIDs holds: cut as stored")
+        << QByteArray("Message-ID: <" + QByteArray(250, 'a') + "@x>\r\n")
+        << "<" + QString(199, 'a');
+}
+
+void TestPop3Session::messageId()
+{
+    QFETCH(QByteArray, header);
+    QTEST(messageIdOf(header), "id");
+}
+
+QTEST_MAIN(TestPop3Session)
+#include "tst_Pop3Session.moc"
