@@ -77,6 +77,7 @@ public:
     // The mailing commands come with it.
     void setDataModule(data::TdmBrevicastData* dataModule);
     data::TdmBrevicastData* dataModule() const { return m_data; }
+    data::Connection& localConnect() const { return m_localConnect; }
     void setListNamePrompt(data::TfrmGetListName* prompt) { m_listNamePrompt = prompt; }
     data::TfrmGetListName* listNamePrompt() const { return m_listNamePrompt; }
     // The start-up splash, shown modally when the window is first shown; the

@@ -41,13 +41,6 @@ public:
     QLineEdit* txtEmailPath = nullptr;
     QToolButton* btnEmailPath = nullptr;
 
-    // Set by Pause and Cancel of the mailing run: a delivery pass stops.
-    bool Cancel = false;
-    // The main window's "finished" mark of the delivery passes and its count
-    // of error reports written.
-    bool finished = false;
-    int errorReports = 0;
-
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 

@@ -2,12 +2,14 @@
 
 #include "app/BrevicastMain.h"
 #include "app/BrevicastMainUi.h"
+#include "app/DirectDelivery.h"
 #include "app/DirectMailFrame.h"
 #include "app/MessageDlgBVC.h"
 #include "compose/ComposeMessage.h"
 #include "core/Dialogs.h"
 #include "data/BrevicastData.h"
 #include "returned/SenderAccounts.h"
+#include "send/DeliverSpool.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -23,6 +25,21 @@ namespace bv::app {
 MailingCommands::MailingCommands(TfrmBrevicastMain& window) : QObject(&window), m_window(window)
 {
     m_run = new send::TMailingRun(window.services(), window.dataModule()->AdsConnection1, *this, this);
+    Services& services = window.services();
+    data::Connection& localConnect = window.localConnect();
+    QWidget* ui = &window;
+    // Runs on the delivery workers' threads; a message box they ask for is
+    // shown on the user-interface thread.
+    auto job = [&services, &localConnect, ui](const QString& path, const send::TSettings& settings) {
+        send::TSpoolDelivery delivery(localConnect, services.clock, {settings.DNSServer, settings.HeloName},
+                                      [&services, ui](const QString& text) {
+                                          QMetaObject::invokeMethod(
+                                              ui, [&services, text] { services.dialogs.message(text); },
+                                              Qt::QueuedConnection);
+                                      });
+        return delivery.DeliverAndRecord(path);
+    };
+    m_direct = new DirectDelivery(window, *m_run, std::move(job));
     connect(window.Action1, &QAction::triggered, this, [this] { start(send::RunKind::NewMailing); });
     connect(window.Action2, &QAction::triggered, this, [this] { start(send::RunKind::Redo); });
     connect(window.Action20, &QAction::triggered, this, [this] { start(send::RunKind::Test); });
@@ -77,7 +94,9 @@ send::RunSettings MailingCommands::runSettings()
     s.auth = w.cbxAuth->isChecked();
     s.domain = w.txtDomain->text();
     s.direct = w.fraDirectMail1->cbxDirect->isChecked();
-    s.emailPath = w.fraDirectMail1->txtEmailPath->text();
+    // As the field reads once it is left: the spool files go into the folder,
+    // not beside it.
+    s.emailPath = TfraDirectMail::normalisedFolder(w.fraDirectMail1->txtEmailPath->text());
     return s;
 }
 
@@ -176,25 +195,23 @@ void MailingCommands::composeMessage(compose::TIpMailMessage& message, const QSt
 
 void MailingCommands::setDirectCancel()
 {
-    m_window.fraDirectMail1->Cancel = true;
+    m_direct->pool().Cancel = true;
 }
 
 void MailingCommands::clearDeliveryMarks()
 {
-    m_window.fraDirectMail1->finished = false;
-    m_window.fraDirectMail1->errorReports = 0;
+    m_direct->finished = false;
+    m_direct->errorReports = 0;
 }
 
 void MailingCommands::sendDirect()
 {
-    m_window.services().dialogs.message(
-        QStringLiteral("The messages are in the spool folder; delivering them directly is not available in "
-                       "this version yet."));
+    m_direct->SendDirect();
 }
 
 void MailingCommands::clearSpool()
 {
-    // Nothing to clear before the first delivery pass of this start-up.
+    m_direct->ClearSpool();
 }
 
 } // namespace bv::app

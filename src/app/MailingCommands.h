@@ -8,6 +8,7 @@ class QCloseEvent;
 
 namespace bv::app {
 
+class DirectDelivery;
 class TfrmBrevicastMain;
 
 // "Send", "Redo", "Test", "Pause" / "Resume" and "Cancel" of the main window:
@@ -21,6 +22,7 @@ public:
     ~MailingCommands() override;
 
     send::TMailingRun& run() { return *m_run; }
+    DirectDelivery& directDelivery() { return *m_direct; }
     // The window is closing: while a run is in progress it ends after the
     // current recipient and the window closes then. Returns false when the
     // close has to wait.
@@ -52,6 +54,7 @@ private:
 
     TfrmBrevicastMain& m_window;
     send::TMailingRun* m_run = nullptr;
+    DirectDelivery* m_direct = nullptr;
     bool m_closeAfterRun = false;
 };
 

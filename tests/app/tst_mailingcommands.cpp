@@ -1,4 +1,6 @@
 #include "MainWindowFixture.h"
+#include "DataSet.h"
+#include "ExchangerPeers.h"
 #include "SmtpPeers.h"
 
 #include "app/BrevicastMainUi.h"
@@ -8,6 +10,8 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
+#include <QJsonObject>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -55,6 +59,7 @@ class TestMailingCommands : public QObject
 private slots:
     void send_showsItsProgressInTheStatusArea();
     void exitDuringARun_closesAfterTheCurrentRecipient();
+    void directMode_deliversAndSendsTheErrorReports();
 };
 
 void TestMailingCommands::send_showsItsProgressInTheStatusArea()
@@ -100,6 +105,48 @@ void TestMailingCommands::exitDuringARun_closesAfterTheCurrentRecipient()
     QVERIFY(!w.isVisible());
     QVERIFY(QFile::exists(f.home.file("BrevicastSettings.ini")));
     QCOMPARE(f.dataModule->AdsConnection1.scalar("select count(*) from EmailBeingSent where Sent = True").toInt(), 1);
+}
+
+// Direct mode: the run spools every message, the first pass delivers them to
+// the exchangers of each domain, the second delivers the error reports.
+void TestMailingCommands::directMode_deliversAndSendsTheErrorReports()
+{
+    test::Exchanger good, bad;
+    QVERIFY2(good.start(test::Exchanger::Accept), qPrintable(good.error()));
+    QVERIFY2(bad.start(test::Exchanger::Refuse), qPrintable(bad.error()));
+    test::Dnsmasq dns;
+    QVERIFY2(dns.start({"--mx-host=example.org," + good.address() + ",10",
+                        "--mx-host=example.com," + good.address() + ",10",
+                        "--mx-host=bad.test," + bad.address() + ",10"}),
+             qPrintable(dns.error()));
+    test::MainWindowFixture f;
+    QVERIFY(f.start());
+    prepare(f, QString());
+    f.dataModule->AdsConnection1.execute("update RecipientList set Email = 'x' || Email where FirstName = 'F2'");
+    f.dataModule->AdsConnection1.execute("update RecipientList set Email = 'y@bad.test' where FirstName = 'F3'");
+    app::TfrmBrevicastMain& w = *f.window;
+    w.cbxSMTP->setChecked(false);
+    w.fraDirectMail1->cbxDirect->setChecked(true);
+    w.fraDirectMail1->txtDNS->setText(dns.server());
+    w.fraDirectMail1->txtEmailPath->setText(f.home.file("spool"));
+    QVERIFY(QDir().mkpath(f.home.file("spool")));
+    w.cbxErrorsByEmail->setChecked(true);
+    f.dialogs.queueAnswer(Answer::Yes);
+    w.Action1->trigger();
+
+    QCOMPARE(f.dialogs.texts().mid(1), QStringList{"All Done - Emails Attempted: 3 messages, 1 error messages."});
+    QCOMPARE(w.fraDirectMail1->txtEmailPath->text(), f.home.file("spool/"));
+    const QStringList rows = test::rowsOf(f.dataModule->AdsConnection1.select(
+        "select Email, Sent, Error from EmailBeingSent order by EmailNo"));
+    QCOMPARE(rows, QStringList({"r1@example.org|True|False", "xr2@example.org|True|False", "y@bad.test|True|True"}));
+    QVERIFY(f.dataModule->AdsConnection1.scalar("select ErrorMsg from EmailBeingSent where Email = 'y@bad.test'")
+                .toString()
+                .contains("mailbox is unavailable"));
+    QCOMPARE(w.lblTotalErrors->text(), QString("Total Errors: 1"));
+    QCOMPARE(w.lblSenderActiveThreads->text(), QString("0"));
+    // Two messages and the report about y@bad.test, sent to the sender.
+    QTRY_COMPARE(good.envelopes().size(), 3);
+    QCOMPARE(QDir(f.home.file("spool")).entryList(QDir::Files), QStringList());
 }
 
 QTEST_MAIN(TestMailingCommands)

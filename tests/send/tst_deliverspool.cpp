@@ -224,6 +224,7 @@ private:
     QStringList queueRows();
     TSpoolDelivery delivery();
 
+    QTemporaryDir m_authorityFolder;
     test::TestAuthority m_authority;
     test::Dnsmasq m_dns;
     std::map<QString, std::unique_ptr<test::Exchanger>> m_exchangers;
@@ -236,7 +237,7 @@ private:
 
 void TestDeliverSpool::initTestCase()
 {
-    QVERIFY2(m_authority.make(), qPrintable(m_authority.error()));
+    QVERIFY2(m_authority.create(m_authorityFolder.path()), qPrintable(m_authority.error()));
     const std::pair<const char*, test::Exchanger::Mode> peers[] = {
         {"accept", test::Exchanger::Accept},    {"fifth", test::Exchanger::Accept},
         {"refuse", test::Exchanger::Refuse},    {"tls", test::Exchanger::StartTls},

@@ -112,22 +112,6 @@ QString freeExchangerAddress()
 
 namespace {
 
-bool runOpenssl(const QString& folder, const QStringList& arguments, QString* error)
-{
-    QProcess openssl;
-    openssl.setWorkingDirectory(folder);
-    openssl.setProcessChannelMode(QProcess::MergedChannels);
-    openssl.start(QStringLiteral("openssl"), arguments);
-    if (!openssl.waitForFinished(30000) || openssl.exitStatus() != QProcess::NormalExit ||
-        openssl.exitCode() != 0) {
-        *error = QStringLiteral("openssl %1: %2 %3")
-                     .arg(arguments.join(QLatin1Char(' ')), openssl.errorString(),
-                          QString::fromUtf8(openssl.readAll()));
-        return false;
-    }
-    return true;
-}
-
 QString peerScript()
 {
     return QStringLiteral(BV_SOURCE_DIR "/tests/support/exchanger_peer.py");
@@ -135,26 +119,7 @@ QString peerScript()
 
 } // namespace
 
-bool TestAuthority::make()
-{
-    const QString ec = QStringLiteral("ec:") + m_dir.filePath(QStringLiteral("ec.param"));
-    const QString folder = m_dir.path();
-    return runOpenssl(folder, {"ecparam", "-name", "prime256v1", "-out", "ec.param"}, &m_error) &&
-           runOpenssl(folder,
-                      {"req", "-x509", "-newkey", ec, "-nodes", "-keyout", "ca.key", "-out",
-                       "ca.crt", "-days", "2", "-subj", "/CN=Brevicast Test Authority"},
-                      &m_error) &&
-           runOpenssl(folder,
-                      {"req", "-newkey", ec, "-nodes", "-keyout", "server.key", "-out",
-                       "server.csr", "-subj", "/CN=mx.example.test"},
-                      &m_error) &&
-           runOpenssl(folder,
-                      {"x509", "-req", "-in", "server.csr", "-CA", "ca.crt", "-CAkey", "ca.key",
-                       "-CAcreateserial", "-out", "server.crt", "-days", "2"},
-                      &m_error);
-}
-
-bool Exchanger::start(Mode mode, const TestAuthority* authority)
+bool Exchanger::start(Mode mode, TestAuthority* authority)
 {
     static const char* const names[] = {"accept", "refuse", "starttls", "brokentls", "stall"};
     m_address = freeExchangerAddress();
@@ -162,9 +127,13 @@ bool Exchanger::start(Mode mode, const TestAuthority* authority)
                         QStringLiteral("--host"),  m_address,
                         QStringLiteral("--mode"),  QString::fromLatin1(names[mode]),
                         QStringLiteral("--store"), m_store.path()};
-    if (authority)
-        args << QStringLiteral("--cert") << authority->certificate() << QStringLiteral("--key")
-             << authority->key() << QStringLiteral("--ca") << authority->caCertificate();
+    if (authority) {
+        QString certificate, key;
+        if (!authority->issue({QStringLiteral("mx.example.test")}, certificate, key))
+            return false;
+        args << QStringLiteral("--cert") << certificate << QStringLiteral("--key") << key
+             << QStringLiteral("--ca") << authority->certificateFile();
+    }
     return m_process.start(QStringLiteral("/usr/bin/python3"), args,
                            [](const QByteArray& out) { return out.contains("ready\n"); });
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "SmtpPeers.h"
+
 #include <QJsonObject>
 #include <QProcess>
 #include <QString>
@@ -58,21 +60,6 @@ private:
 // that tests of other units running at once keep to their own.
 QString freeExchangerAddress();
 
-// A private authority and a server certificate it signed, made with openssl.
-class TestAuthority
-{
-public:
-    bool make(); // false with the reason in error()
-    QString caCertificate() const { return m_dir.filePath(QStringLiteral("ca.crt")); }
-    QString certificate() const { return m_dir.filePath(QStringLiteral("server.crt")); }
-    QString key() const { return m_dir.filePath(QStringLiteral("server.key")); }
-    QString error() const { return m_error; }
-
-private:
-    QTemporaryDir m_dir;
-    QString m_error;
-};
-
 // A mail exchanger on port 25 of a loopback address of its own.
 class Exchanger
 {
@@ -86,8 +73,9 @@ public:
         Stall
     };
 
-    // StartTls and BrokenTls need the authority.
-    bool start(Mode mode, const TestAuthority* authority = nullptr);
+    // StartTls and BrokenTls need the authority, which signs the server's
+    // certificate.
+    bool start(Mode mode, TestAuthority* authority = nullptr);
     QString address() const { return m_address; }
     QString error() const { return m_process.error(); }
 
