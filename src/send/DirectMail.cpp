@@ -129,7 +129,8 @@ void TDirectMail::RunDeliveryPass(const QString& dnsServer, const QString& heloN
         if (files.isEmpty())
             break;
         for (qsizetype i = 0; i < files.size() && !Cancel;) {
-            if (StartWorker(files.at(i))) {
+            const bool started = StartWorker(files.at(i));
+            if (started) {
                 int running;
                 {
                     std::lock_guard lock(m_lock);
@@ -142,8 +143,9 @@ void TDirectMail::RunDeliveryPass(const QString& dnsServer, const QString& heloN
             }
             if (m_dispatchWaitMs > 0)
                 m_clock.waitProcessingEvents(m_dispatchWaitMs);
-            // The ends of workers arrive as events, whatever the clock.
-            m_clock.waitForEvents(0);
+            // The ends of workers arrive as events, whatever the clock; with
+            // every worker busy there is nothing to do until one ends.
+            m_clock.waitForEvents(started ? 0 : 50);
         }
     }
     while (runningCount() > 0)
