@@ -311,6 +311,9 @@ void TIpSmtpClient::onLimitPassed()
 
 void TIpSmtpClient::onConnected()
 {
+    // One command waits for one reply: nothing is gained by holding small
+    // segments back.
+    m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     m_lastTraffic = m_clock.uptimeMs();
     if (m_timerInterval > 0) {
         m_idleTimer->setInterval(m_timerInterval);
