@@ -123,7 +123,10 @@ void MailingCommands::runEnded()
 
 void MailingCommands::setLastError(const QString& text)
 {
-    m_window.lblLastError->setText(text);
+    // A server's reply keeps its line ends; on the label they would push the
+    // text out of its two lines. The whole text stays in the tool tip.
+    m_window.lblLastError->setText(text.simplified());
+    m_window.lblLastError->setToolTip(text);
 }
 
 void MailingCommands::setTotalErrors(const QString& text)
