@@ -42,6 +42,7 @@ public:
     QString openFile(const FileRequest&) override { return {}; }
     QString saveFile(const FileRequest&) override { return {}; }
     QString chooseFolder(const QString&, const QString&) override { return {}; }
+    bool print(QPrinter&) override { return false; }
     int execModal(QDialog&) override { return 0; }
     void showError(const QString&) override {}
 };

@@ -8,6 +8,7 @@
 #include "app/MessageDlgBVC.h"
 #include "app/ProgramIcon.h"
 #include "app/ReportCommands.h"
+#include "app/ShellCommands.h"
 #include "app/Splash.h"
 #include "core/Clock.h"
 #include "core/Dialogs.h"
@@ -81,6 +82,7 @@ TfrmBrevicastMain::TfrmBrevicastMain(Services& services, data::Connection& local
     createWidgets();
     IpSmtpClient1 = new send::TIpSmtpClient(services.clock, this);
     m_messageCommands = new MessageCommands(*this);
+    m_shellCommands = new ShellCommands(*this, UpdateSite::fromEnvironment());
     m_editCommands =
         new EditCommands(this, {EditCut1, EditCopy1, EditPaste1, EditSelectAll1, EditUndo1, EditDelete1});
     connectControls();
@@ -599,7 +601,7 @@ void TfrmBrevicastMain::clearHtmlSource()
 
 void TfrmBrevicastMain::openHelp()
 {
-    const QString guide = executableFolder() + QStringLiteral("help/Brevicast.html");
+    const QString guide = helpGuidePath();
     if (!QFileInfo::exists(guide)) {
         m_services.dialogs.showError(QStringLiteral("The help file %1 cannot be found.").arg(guide));
         return;

@@ -49,9 +49,11 @@ class EditCommands;
 class MailingCommands;
 class MessageCommands;
 class ReportCommands;
+class ShellCommands;
 class TForm_Splash;
 class TRadioGroup;
 class TfraDirectMail;
+class TWebBrowserWithUI;
 
 // Where a file dialog of the main window last was.
 struct FileDialogState
@@ -142,6 +144,7 @@ public:
     MessageCommands& messageCommands() const { return *m_messageCommands; }
     // Null until the data module is set.
     MailingCommands* mailingCommands() const { return m_mailingCommands; }
+    ShellCommands& shellCommands() const { return *m_shellCommands; }
     Services& services() const { return m_services; }
     bool startupDone() const { return m_startupDone; }
 
@@ -223,7 +226,7 @@ public:
 
     // Web panel.
     QFrame* panWeb = nullptr;
-    QTextBrowser* WebBrowser1 = nullptr;
+    TWebBrowserWithUI* WebBrowser1 = nullptr;
 
     // Menus.
     QMenu *mnuFile = nullptr, *mnuEdit = nullptr, *mnuInsert = nullptr, *mnuPrint = nullptr,
@@ -288,6 +291,7 @@ private:
     MessageCommands* m_messageCommands = nullptr;
     MailingCommands* m_mailingCommands = nullptr;
     ReportCommands* m_reportCommands = nullptr;
+    ShellCommands* m_shellCommands = nullptr;
     compose::SubjectHistory m_subjects;
     QString m_messageFileArgument;
     bool m_shown = false;

@@ -4,6 +4,7 @@
 #include "app/BrevicastMain.h"
 #include "app/DirectMailFrame.h"
 #include "app/ProgramIcon.h"
+#include "app/WebBrowserWithUI.h"
 
 #include <QAction>
 #include <QButtonGroup>
@@ -568,12 +569,12 @@ void TfrmBrevicastMain::createWidgets()
     showAccessKeys(BottomToolBar);
     layout->addWidget(BottomToolBar);
 
-    panWeb = named(new QFrame(central), "panWeb", QStringLiteral("Web"));
-    WebBrowser1 = named(new QTextBrowser(panWeb), "WebBrowser1", QStringLiteral("Web page"));
+    // Outside the set-up area's layout: it unfolds over its lower part.
+    panWeb = named(new QFrame(Panel2), "panWeb", QStringLiteral("Web"));
+    WebBrowser1 = named(new TWebBrowserWithUI(panWeb), "WebBrowser1", QStringLiteral("Web page"));
     auto* web = new QVBoxLayout(panWeb);
     web->setContentsMargins(0, 0, 0, 0);
     web->addWidget(WebBrowser1);
-    layout->addWidget(panWeb);
     setCentralWidget(central);
 }
 

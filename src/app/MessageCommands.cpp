@@ -2,6 +2,7 @@
 
 #include "app/BrevicastMain.h"
 #include "app/BrevicastMainUi.h"
+#include "app/CurrentMessage.h"
 #include "compose/MergeFields.h"
 #include "compose/MimeEntity.h"
 #include "core/Dialogs.h"
@@ -43,7 +44,7 @@ QString native(const QString& path)
 
 QString MessageCommands::previewPageName(int n)
 {
-    return QStringLiteral("__TM") + QString::number(n) + QStringLiteral("__.htm");
+    return app::previewPageName(n);
 }
 
 QString MessageCommands::previewRecipient()

@@ -1,5 +1,7 @@
 #include "app/QtDialogs.h"
 
+#include "app/OpenFolder.h"
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QDialog>
@@ -10,6 +12,8 @@
 #include <QVBoxLayout>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPrintDialog>
+#include <QPrinter>
 #include <QPushButton>
 #include <QRegularExpression>
 
@@ -181,7 +185,18 @@ QString QtDialogs::saveFile(const FileRequest& request)
 
 QString QtDialogs::chooseFolder(const QString& title, const QString& startFolder)
 {
-    return QFileDialog::getExistingDirectory(QApplication::activeWindow(), title, startFolder);
+    TdlgOpenFolder dialog(QApplication::activeWindow());
+    dialog.setWindowTitle(title);
+    dialog.setFolder(startFolder);
+    if (dialog.exec() != QDialog::Accepted)
+        return {};
+    return dialog.folder();
+}
+
+bool QtDialogs::print(QPrinter& printer)
+{
+    QPrintDialog dialog(&printer, QApplication::activeWindow());
+    return dialog.exec() == QDialog::Accepted;
 }
 
 int QtDialogs::execModal(QDialog& dialog)

@@ -35,6 +35,7 @@ public:
     QString openFile(const FileRequest& request) override;
     QString saveFile(const FileRequest& request) override;
     QString chooseFolder(const QString& title, const QString& startFolder) override;
+    bool print(QPrinter& printer) override;
     int execModal(QDialog& dialog) override;
     void showError(const QString& text) override;
 

@@ -3,6 +3,7 @@
 #include <QString>
 
 class QDialog;
+class QPrinter;
 
 namespace bv {
 
@@ -41,6 +42,9 @@ public:
     virtual QString openFile(const FileRequest& request) = 0;
     virtual QString saveFile(const FileRequest& request) = 0;
     virtual QString chooseFolder(const QString& title, const QString& startFolder) = 0;
+    // The print dialog for printer; true when the user chose to print (to a
+    // printer or to a PDF file), with printer set up as chosen.
+    virtual bool print(QPrinter& printer) = 0;
     // Shows a window modally and returns its result code.
     virtual int execModal(QDialog& dialog) = 0;
     // The program's general error display.

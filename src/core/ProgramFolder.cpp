@@ -2,6 +2,12 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+#ifndef BV_INSTALLED_HELP_DIR
+#define BV_INSTALLED_HELP_DIR "../share/doc/brevicast"
+#endif
 
 namespace bv {
 
@@ -12,6 +18,18 @@ QString withSlash(QString folder)
         folder += QLatin1Char('/');
     return folder;
 }
+
+const QString kGuide = QStringLiteral("Brevicast.html");
+
+QString besideGuide()
+{
+    return executableFolder() + QStringLiteral("help/") + kGuide;
+}
+
+QString installedGuide()
+{
+    return QDir::cleanPath(executableFolder() + QStringLiteral(BV_INSTALLED_HELP_DIR "/") + kGuide);
+}
 } // namespace
 
 QString programFolder()
@@ -19,12 +37,31 @@ QString programFolder()
     const QString home = qEnvironmentVariable("BREVICAST_HOME");
     if (!home.trimmed().isEmpty())
         return withSlash(QDir(home).absolutePath());
-    return executableFolder();
+    const QString own = executableFolder();
+    // An installed program shares its folder with every other program.
+    if (!isInstalledProgram() && QFileInfo(own).isWritable())
+        return own;
+    const QString data = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    QDir().mkpath(data);
+    return withSlash(data);
 }
 
 QString executableFolder()
 {
     return withSlash(QCoreApplication::applicationDirPath());
+}
+
+QString helpGuidePath()
+{
+    const QString beside = besideGuide();
+    if (QFileInfo::exists(beside) || !QFileInfo::exists(installedGuide()))
+        return beside;
+    return installedGuide();
+}
+
+bool isInstalledProgram()
+{
+    return !QFileInfo::exists(besideGuide()) && QFileInfo::exists(installedGuide());
 }
 
 QString inProgramFolder(const QString& fileName)

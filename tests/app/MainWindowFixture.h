@@ -24,15 +24,17 @@ public:
     bool openUrl(const QUrl& url) override
     {
         urls.append(url);
-        return true;
+        return !refuse;
     }
     bool startProgram(const QString& program, const QStringList&) override
     {
         programs.append(program);
-        return true;
+        return !refuse;
     }
     QList<QUrl> urls;
     QStringList programs;
+    // Nothing can be opened or started.
+    bool refuse = false;
 };
 
 // One main window on a fresh program folder with a real database, the

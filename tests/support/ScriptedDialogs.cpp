@@ -1,6 +1,7 @@
 #include "ScriptedDialogs.h"
 
 #include <QDialog>
+#include <QPrinter>
 
 namespace bv::test {
 
@@ -81,6 +82,17 @@ QString ScriptedDialogs::chooseFolder(const QString& title, const QString& start
     const QString p = m_paths.front();
     m_paths.pop_front();
     return p;
+}
+
+bool ScriptedDialogs::print(QPrinter& printer)
+{
+    m_shown.append({QStringLiteral("print"), printer.docName(), Buttons::Ok, {}});
+    if (m_prints.empty())
+        return false;
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(m_prints.front());
+    m_prints.pop_front();
+    return true;
 }
 
 int ScriptedDialogs::execModal(QDialog& dialog)

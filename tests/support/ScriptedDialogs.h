@@ -19,7 +19,7 @@ class ScriptedDialogs : public Dialogs
 public:
     struct Shown
     {
-        QString kind; // "message", "ask", "switchable", "open", "save", "folder", "modal", "error"
+        QString kind; // "message", "ask", "switchable", "open", "save", "folder", "print", "modal", "error"
         QString text; // message text, or the dialog's title
         Buttons buttons = Buttons::Ok;
         FileRequest request;
@@ -33,6 +33,9 @@ public:
         m_switchable.push_back({answer, dontAskAgain});
     }
     void queuePath(const QString& path) { m_paths.push_back(path); }
+    // The next print dialog prints to this PDF file; with none queued it is
+    // cancelled.
+    void queuePrintToPdf(const QString& path) { m_prints.push_back(path); }
     // A script for the next modal window: gets the window, returns its result.
     void queueModal(std::function<int(QDialog&)> script) { m_modals.push_back(std::move(script)); }
 
@@ -43,7 +46,7 @@ public:
     void clear() { m_shown.clear(); }
     bool allAnswersUsed() const
     {
-        return m_answers.empty() && m_switchable.empty() && m_paths.empty() && m_modals.empty();
+        return m_answers.empty() && m_switchable.empty() && m_paths.empty() && m_modals.empty() && m_prints.empty();
     }
 
     void message(const QString& text, Severity severity) override;
@@ -52,6 +55,7 @@ public:
     QString openFile(const FileRequest& request) override;
     QString saveFile(const FileRequest& request) override;
     QString chooseFolder(const QString& title, const QString& startFolder) override;
+    bool print(QPrinter& printer) override;
     int execModal(QDialog& dialog) override;
     void showError(const QString& text) override;
 
@@ -61,6 +65,7 @@ private:
     std::deque<std::pair<Answer, bool>> m_switchable;
     std::deque<QString> m_paths;
     std::deque<std::function<int(QDialog&)>> m_modals;
+    std::deque<QString> m_prints;
 };
 
 } // namespace bv::test

@@ -1,0 +1,87 @@
+#pragma once
+
+#include <QString>
+#include <QUrl>
+
+class QNetworkAccessManager;
+class QNetworkRequest;
+
+namespace bv::app {
+
+// The program's own version, which the site's version file is compared with.
+inline constexpr double kProgramVersion = 1.0;
+
+// The web site that tells the current version, names the installer and serves
+// it, and the news page beside them.
+struct UpdateSite
+{
+    QUrl base; // ends with "/"
+    QUrl newsPage;
+    // A text file must arrive whole within this time.
+    int fetchTimeoutMs = 20000;
+    // The installer download gives up when no data arrives for this long.
+    int stallTimeoutMs = 30000;
+
+    // The address built into the program.
+    static QString defaultAddress();
+    // BREVICAST_UPDATE_SITE when it is set, so that whoever hosts the files
+    // (and the tests) can point the program at their own server.
+    static UpdateSite fromEnvironment();
+    static UpdateSite at(const QString& address);
+
+    // The base address as the messages name it.
+    QString address() const;
+    // A file under the base address.
+    QUrl fileUrl(const QString& name) const;
+};
+
+QString versionFileName(); // "APP_VERSION.TXT"
+QString nameFileName();    // "APP_NAME.TXT"
+QString scratchFileName(); // "Brevicast.tmp"
+QString newsPageName();    // the news page under the base address
+QString userAgent();
+// A GET of the program's own: its headers, no cache, and a time-out when no
+// data arrives for timeoutMs.
+QNetworkRequest siteRequest(const QUrl& url, int timeoutMs);
+
+// The version file's text as a number; 0 when it holds no number.
+double parseVersion(const QString& text);
+// An installer name the site may give: one line without control characters.
+bool isUsableInstallerName(const QString& name);
+
+// The texts of the update check.
+QString connectionDifficultiesText(const QString& site);
+QString siteDifficultiesText(const QString& site);
+QString upToDateText();
+QString newerVersionQuestion();
+QString overwriteQuestion(const QString& target);
+QString notOverwrittenText();
+QString targetNotWrittenText(const QString& target, const QString& reason);
+QString downloadCancelledText();
+QString installQuestion();
+QString installerFailedText();
+QString updateSavedText(const QString& target);
+
+// FetchText and RemoteVersion: small text files of the site, each fetched
+// whole into the scratch file of the program folder. User input waits while a
+// fetch runs; network events go on.
+class UpdateTexts
+{
+public:
+    UpdateTexts(QNetworkAccessManager& network, const UpdateSite& site,
+                const QString& programFolder);
+
+    // The file's text without leading and trailing blanks and line breaks;
+    // empty on any failure (no connection, a missing file, a server error, a
+    // time-out, a scratch file that cannot be written).
+    QString FetchText(const QString& fileName);
+    // The version file fetched anew, read as a number; 0 on failure.
+    double RemoteVersion();
+
+private:
+    QNetworkAccessManager& m_network;
+    const UpdateSite& m_site;
+    QString m_programFolder;
+};
+
+} // namespace bv::app
