@@ -18,6 +18,7 @@
 #include "data/GetListName.h"
 #include "data/ListManager.h"
 #include "data/TableView.h"
+#include "lists/ImportCommands.h"
 #include "lists/Recipients.h"
 #include "returned/ManageEmailAccount.h"
 #include "returned/pop3Main.h"
@@ -274,6 +275,13 @@ lists::TfrmRecipients* TfrmBrevicastMain::recipientsWindow()
     hooks.checkReturnedMail = [this] {
         returned::TfrmMain window(m_services, m_data->AdsConnection1, m_localConnect, this);
         m_services.dialogs.execModal(window);
+    };
+    lists::TfrmRecipients* w = m_recipientsWindow;
+    hooks.importRecipientsCsv = [this, w] {
+        lists::LoadMoreCsv(m_services, w->currentList(), w->recipients(), false);
+    };
+    hooks.importExclusionsCsv = [this, w] {
+        lists::LoadMoreCsv(m_services, w->currentList(), w->exclusions(), true);
     };
     m_recipientsWindow->setHooks(std::move(hooks));
     return m_recipientsWindow;
