@@ -20,6 +20,7 @@
 #include "data/TableView.h"
 #include "lists/ImportCommands.h"
 #include "lists/Recipients.h"
+#include "lists/XLImportWindow.h"
 #include "returned/ManageEmailAccount.h"
 #include "returned/pop3Main.h"
 #include "returned/SenderAccounts.h"
@@ -282,6 +283,10 @@ lists::TfrmRecipients* TfrmBrevicastMain::recipientsWindow()
     };
     hooks.importExclusionsCsv = [this, w] {
         lists::LoadMoreCsv(m_services, w->currentList(), w->exclusions(), true);
+    };
+    hooks.importExcel = [this] {
+        lists::TfrmXLImport window(m_services, m_data->AdsConnection1, m_localConnect, this);
+        m_services.dialogs.execModal(window);
     };
     m_recipientsWindow->setHooks(std::move(hooks));
     return m_recipientsWindow;
