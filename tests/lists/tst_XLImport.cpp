@@ -4,8 +4,8 @@
 #include "DataSet.h"
 #include "lists/XLImport.h"
 #include "TempProgramFolder.h"
+#include "WorkbookFixtures.h"
 
-#include <QProcess>
 #include <QtTest>
 
 using namespace bv;
@@ -53,11 +53,8 @@ private:
 
 void TestXLImport::initTestCase()
 {
-    QProcess p;
-    p.start("/usr/bin/python3",
-            {"-I", BV_SOURCE_DIR "/tests/lists/make_workbooks.py", m_workbooks.path()});
-    QVERIFY(p.waitForFinished(60000));
-    QVERIFY2(p.exitCode() == 0, p.readAllStandardError().constData());
+    const QString failure = test::makeWorkbooks(m_workbooks.path());
+    QVERIFY2(failure.isEmpty(), qPrintable(failure));
 }
 
 void TestXLImport::init()

@@ -4,11 +4,11 @@
 #include "DataSet.h"
 #include "lists/XLImportWindow.h"
 #include "WindowFixture.h"
+#include "WorkbookFixtures.h"
 
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPlainTextEdit>
-#include <QProcess>
 #include <QPushButton>
 #include <QTableView>
 #include <QtTest>
@@ -29,11 +29,8 @@ private:
 
 void TestXLImportWindow::initTestCase()
 {
-    QProcess p;
-    p.start("/usr/bin/python3",
-            {"-I", BV_SOURCE_DIR "/tests/lists/make_workbooks.py", m_workbooks.path()});
-    QVERIFY(p.waitForFinished(60000));
-    QVERIFY2(p.exitCode() == 0, p.readAllStandardError().constData());
+    const QString failure = test::makeWorkbooks(m_workbooks.path());
+    QVERIFY2(failure.isEmpty(), qPrintable(failure));
 }
 
 namespace {
