@@ -16,6 +16,9 @@ namespace bv::lists::detail {
 
 namespace {
 
+// More sheets than any workbook holds; each is walked for its size.
+constexpr qsizetype MaxSheets = 4096;
+
 quint32 u32(const QByteArray& b, qint64 at)
 {
     if (at < 0 || at + 4 > b.size())
@@ -93,9 +96,13 @@ private:
         std::vector<quint32> fatSectors;
         for (int i = 0; i < 109; ++i)
             fatSectors.push_back(u32(m_file, 0x4C + i * 4));
+        // A file cannot hold more sectors than its size allows: chains that
+        // loop or repeat themselves end there.
+        const qint64 maxSectors = m_file.size() / m_sector;
         quint32 difat = u32(m_file, 0x44);
         const int perSector = m_sector / 4 - 1;
-        for (quint32 n = u32(m_file, 0x48); n > 0 && difat < 0xFFFFFFFA; --n) {
+        for (qint64 n = qMin<qint64>(u32(m_file, 0x48), maxSectors); n > 0 && difat < 0xFFFFFFFA;
+             --n) {
             const QByteArray s = sector(difat);
             if (s.isEmpty())
                 break;
@@ -104,9 +111,9 @@ private:
             difat = u32(s, perSector * 4);
         }
         QByteArray fat;
-        for (quint32 s : fatSectors)
-            if (s < 0xFFFFFFFA)
-                fat += sector(s);
+        for (size_t i = 0; i < fatSectors.size() && qint64(i) < maxSectors; ++i)
+            if (fatSectors[i] < 0xFFFFFFFA)
+                fat += sector(fatSectors[i]);
         m_fat = toEntries(fat);
     }
 
@@ -120,7 +127,7 @@ private:
             if (s.isEmpty())
                 break;
             out += s;
-            if (size >= 0 && out.size() >= size)
+            if ((size >= 0 && out.size() >= size) || out.size() > m_file.size())
                 break;
             start = fat[start];
         }
@@ -166,7 +173,8 @@ SheetFacts walkWorkbook(const QByteArray& stream)
         }
     };
     records(0, [&](int type, qint64 data, int) {
-        if (type == 0x0085) // BOUNDSHEET: where a sheet's records start
+        if (type == 0x0085 &&
+            sheets.size() < MaxSheets) // BOUNDSHEET: where a sheet's records start
             sheets << u32(stream, data);
         return type != 0x000A; // EOF of the globals
     });
