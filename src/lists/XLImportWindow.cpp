@@ -94,7 +94,8 @@ void TfrmXLImport::buildWindow()
     txtExcelFile = named(new QLineEdit(this), "txtExcelFile", QStringLiteral("Excel File"));
     btnOpenFile = button(QStringLiteral("..."), "btnOpenFile", this);
     btnOpenFile->setAccessibleName(QStringLiteral("Choose Excel File"));
-    btnOpenFile->setMaximumWidth(btnOpenFile->fontMetrics().horizontalAdvance(QStringLiteral("...")) + 24);
+    btnOpenFile->setMaximumWidth(
+        btnOpenFile->fontMetrics().horizontalAdvance(QStringLiteral("...")) + 24);
     btnViewData = button(QStringLiteral("View Data"), "btnViewData", this);
     cbDefinition = named(new QComboBox(this), "cbDefinition", QStringLiteral("Import Definition"));
     cbDefinition->setEditable(true);
@@ -327,8 +328,8 @@ void TfrmXLImport::saveDefinition()
 
 void TfrmXLImport::definitionPicked()
 {
-    const QString name = cbDefinition->currentText();
-    if (name.compare(noneEntry(), Qt::CaseInsensitive) == 0) {
+    const QString typed = cbDefinition->currentText();
+    if (typed.compare(noneEntry(), Qt::CaseInsensitive) == 0) {
         for (QComboBox* b : {cbList, cbSal, cbFN, cbLN, cbEmail})
             b->setCurrentIndex(0);
         txtExcelFile->clear();
@@ -337,8 +338,10 @@ void TfrmXLImport::definitionPicked()
         return;
     }
     // A typed name that is not in the picker changes nothing.
-    if (cbDefinition->findText(name, Qt::MatchFixedString) < 0)
+    const int entry = cbDefinition->findText(typed, Qt::MatchFixedString);
+    if (entry < 0)
         return;
+    const QString name = cbDefinition->itemText(entry);
     std::optional<ImportDefinition> d;
     guarded([&] { d = findDefinition(m_data, name); });
     if (!d)
