@@ -7,8 +7,8 @@ packages=(
   build-essential cmake ninja-build pkg-config clang-format
   qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libgl-dev
   libsqlite3-dev sqlite3
-  libgmime-3.0-dev libfreexl-dev shared-mime-info
-  python3 python3-aiosmtpd openssl ca-certificates
+  libgmime-3.0-dev libfreexl-dev libzip-dev shared-mime-info
+  python3 python3-aiosmtpd python3-xlwt python3-openpyxl openssl ca-certificates
   postfix dnsmasq-base dovecot-core dovecot-pop3d
   poppler-utils fonts-dejavu-core
   xvfb xauth imagemagick x11-utils openbox xdotool

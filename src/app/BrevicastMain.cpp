@@ -19,7 +19,9 @@
 #include "data/GetListName.h"
 #include "data/ListManager.h"
 #include "data/TableView.h"
+#include "lists/ImportCommands.h"
 #include "lists/Recipients.h"
+#include "lists/XLImportWindow.h"
 #include "returned/ManageEmailAccount.h"
 #include "returned/pop3Main.h"
 #include "returned/SenderAccounts.h"
@@ -275,6 +277,17 @@ lists::TfrmRecipients* TfrmBrevicastMain::recipientsWindow()
     };
     hooks.checkReturnedMail = [this] {
         returned::TfrmMain window(m_services, m_data->AdsConnection1, m_localConnect, this);
+        m_services.dialogs.execModal(window);
+    };
+    lists::TfrmRecipients* w = m_recipientsWindow;
+    hooks.importRecipientsCsv = [this, w] {
+        lists::LoadMoreCsv(m_services, w->currentList(), w->recipients(), false);
+    };
+    hooks.importExclusionsCsv = [this, w] {
+        lists::LoadMoreCsv(m_services, w->currentList(), w->exclusions(), true);
+    };
+    hooks.importExcel = [this] {
+        lists::TfrmXLImport window(m_services, m_data->AdsConnection1, m_localConnect, this);
         m_services.dialogs.execModal(window);
     };
     m_recipientsWindow->setHooks(std::move(hooks));

@@ -1,0 +1,26 @@
+#include "ImportCommands.h"
+
+#include "core/Dialogs.h"
+#include "core/Services.h"
+#include "data/Database.h"
+#include "DbImport.h"
+
+namespace bv::lists {
+
+void LoadMoreCsv(Services& services, const QString& list, data::TableView& view, bool exclusions)
+{
+    const QString fileName =
+        services.dialogs.openFile(csvFileRequest(services.programFolder, exclusions));
+    if (fileName.isEmpty())
+        return;
+    try {
+        if (ImportCsvFile(list, fileName, view).outcome == CsvImportOutcome::NoCommonFields)
+            services.dialogs.message(noCommonFieldsText());
+    } catch (const CsvFileError& e) {
+        services.dialogs.showError(e.message());
+    } catch (const data::DbError& e) {
+        services.dialogs.showError(e.message());
+    }
+}
+
+} // namespace bv::lists
