@@ -43,6 +43,7 @@ const QString kLeaveKey = QStringLiteral("cbxLeaveMailOnServer");
 const QString kCancelled = QStringLiteral("Exclude Addresses Cancelled.");
 const QString kDeletionCancelled = QStringLiteral("Deletion Cancelled.");
 const QString kNoneSelected = QStringLiteral("No Messages Selected.");
+constexpr qint64 kListEveryMs = 200;
 
 QString clearedText(int n)
 {
@@ -133,6 +134,8 @@ TfrmMain::TfrmMain(Services& services, bv::data::Connection& data,
                                 QStringLiteral("From"), QStringLiteral("Date"),
                                 QStringLiteral("MsgId")});
     lvHeaders->setRootIsDecorated(false);
+    // One line a row: the view need not measure every row at every insert.
+    lvHeaders->setUniformRowHeights(true);
     lvHeaders->setSelectionMode(QAbstractItemView::ExtendedSelection);
     lvHeaders->setEditTriggers(QAbstractItemView::NoEditTriggers);
     lvHeaders->setSortingEnabled(true);
@@ -208,7 +211,10 @@ TfrmMain::TfrmMain(Services& services, bv::data::Connection& data,
     connect(m_session.get(), &Pop3Session::finished, this, &TfrmMain::checkFinished);
 }
 
-TfrmMain::~TfrmMain() = default;
+TfrmMain::~TfrmMain()
+{
+    qDeleteAll(m_pendingRows);
+}
 
 void TfrmMain::showEvent(QShowEvent* event)
 {
@@ -341,6 +347,11 @@ void TfrmMain::checkMail()
     CheckMail->setEnabled(false);
     SetupAccounts->setEnabled(false);
     m_session->setLeaveMailOnServer(cbxLeaveMailOnServer->isChecked());
+    // New messages come with the highest numbers, so they belong at the end;
+    // sorting the whole list after every one of them made a long check slow
+    // down with every message. One sort when the check ends.
+    lvHeaders->setSortingEnabled(false);
+    m_listedAt = m_services.clock.uptimeMs();
     m_session->checkMail({a.popServer, a.port, a.account, a.password});
 }
 
@@ -350,6 +361,8 @@ void TfrmMain::checkFinished(bool ok, const QString& error)
         QApplication::restoreOverrideCursor();
     CheckMail->setEnabled(true);
     SetupAccounts->setEnabled(true);
+    listPending();
+    lvHeaders->setSortingEnabled(true);
     if (!ok) {
         status(error);
         m_services.dialogs.message(error, Severity::Error);
@@ -363,9 +376,20 @@ int TfrmMain::storeFetched(const QByteArray& message)
 {
     const int index = m_inbox.store(message);
     if (const std::optional<QString> text = m_inbox.messageText(index))
-        addRow(index, parseMessage(*text));
-    showCount();
+        m_pendingRows << makeRow(index, parseMessage(*text));
+    // Every change of the list repaints it; listed a few times a second, a
+    // long check is not held up by its own window.
+    if (m_services.clock.uptimeMs() - m_listedAt >= kListEveryMs)
+        listPending();
     return index;
+}
+
+void TfrmMain::listPending()
+{
+    lvHeaders->addTopLevelItems(m_pendingRows);
+    m_pendingRows.clear();
+    m_listedAt = m_services.clock.uptimeMs();
+    showCount();
 }
 
 void TfrmMain::setupAccounts()
@@ -377,7 +401,7 @@ void TfrmMain::setupAccounts()
     guarded([this] { fillAccounts(cbAccount->currentText()); });
 }
 
-void TfrmMain::addRow(int index, const MailFields& fields)
+QTreeWidgetItem* TfrmMain::makeRow(int index, const MailFields& fields)
 {
     auto* item = new QTreeWidgetItem;
     item->setText(0, QStringLiteral("%1").arg(index, 4));
@@ -389,7 +413,7 @@ void TfrmMain::addRow(int index, const MailFields& fields)
                          ? QLocale::system().toString(fields.date.date(), QLocale::ShortFormat)
                          : QString());
     item->setText(4, fields.messageId);
-    lvHeaders->addTopLevelItem(item);
+    return item;
 }
 
 void TfrmMain::fillList()
@@ -399,7 +423,7 @@ void TfrmMain::fillList()
     for (const Inbox::Message& m : m_inbox.messages()) {
         const MailFields fields = parseMessage(m.text);
         showDetail(fields);
-        addRow(m.index, fields);
+        lvHeaders->addTopLevelItem(makeRow(m.index, fields));
     }
     showCount();
 }
