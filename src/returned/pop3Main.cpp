@@ -21,6 +21,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFont>
+#include <QFontMetrics>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -54,6 +55,9 @@ QLabel* panel(const char* name, const QString& text, QStatusBar* bar, int stretc
 {
     auto* label = new QLabel(text, bar);
     label->setObjectName(QLatin1String(name));
+    // A long server error or subject is cut at the panel's edge instead of
+    // widening the window; changing texts do not lay the window out again.
+    label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     bar->addWidget(label, stretch);
     return label;
 }
@@ -142,6 +146,15 @@ TfrmMain::TfrmMain(Services& services, bv::data::Connection& data,
     lvHeaders->sortByColumn(0, Qt::AscendingOrder);
     // The four-character index keeps the text order numeric.
     lvHeaders->setFont(QFont(QStringLiteral("monospace")));
+    // Room for what the columns hold rather than 100 pixels each: subjects
+    // and senders were cut off while the index column stood half empty.
+    const QFontMetrics metrics(lvHeaders->font());
+    const int sortMark = 2 * metrics.height();
+    lvHeaders->header()->resizeSection(0, metrics.horizontalAdvance(QStringLiteral("Index")) +
+                                              sortMark);
+    for (const auto& [column, chars] : {std::pair{1, 34}, std::pair{2, 30}, std::pair{3, 11}})
+        lvHeaders->header()->resizeSection(
+            column, metrics.horizontalAdvance(QLatin1Char('x')) * chars + metrics.height());
 
     auto* detail = new QWidget(this);
     auto* form = new QFormLayout(detail);
@@ -164,6 +177,7 @@ TfrmMain::TfrmMain(Services& services, bv::data::Connection& data,
     auto* split = new QSplitter(Qt::Vertical, this);
     split->addWidget(lvHeaders);
     split->addWidget(detail);
+    split->setSizes({300, 420});
 
     auto* upper = new QStatusBar(this);
     upper->setObjectName(QStringLiteral("sbStatus"));
@@ -189,7 +203,7 @@ TfrmMain::TfrmMain(Services& services, bv::data::Connection& data,
     layout->addWidget(split, 1);
     layout->addWidget(upper);
     layout->addWidget(lower);
-    resize(820, 640);
+    resize(980, 760);
 
     connect(CheckMail, &QAction::triggered, this, &TfrmMain::checkMail);
     connect(SetupAccounts, &QAction::triggered, this, &TfrmMain::setupAccounts);
@@ -325,8 +339,16 @@ void TfrmMain::showCount()
 
 bool TfrmMain::event(QEvent* event)
 {
-    if (event->type() == QEvent::WindowActivate && !m_session->busy())
-        status(notConnectedText());
+    // Coming back from one of its own message boxes or modal windows is no
+    // new activation: the result they left in the status line stays.
+    if (event->type() == QEvent::WindowDeactivate) {
+        QWidget* modal = QApplication::activeModalWidget();
+        m_leftForModal = modal && modal != this;
+    } else if (event->type() == QEvent::WindowActivate) {
+        if (!m_leftForModal && !m_session->busy())
+            status(notConnectedText());
+        m_leftForModal = false;
+    }
     return QDialog::event(event);
 }
 

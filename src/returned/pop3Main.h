@@ -108,6 +108,7 @@ private:
     QStringList m_notices;
     QList<QTreeWidgetItem*> m_pendingRows; // fetched, not listed yet
     qint64 m_listedAt = 0;
+    bool m_leftForModal = false;
     bool m_opened = false;
     bool m_settingsReadable = true;
 };
