@@ -6,10 +6,9 @@
 
 #include "core/TextFile.h"
 
-#include <QLocale>
-#include <QStringDecoder>
-
+#include <cstring>
 #include <memory>
+#include <QLocale>
 
 namespace bv::returned {
 
@@ -43,9 +42,7 @@ QString takeString(char* text)
 
 bool isUtf8(const QByteArray& bytes)
 {
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    const QString decoded = utf8(bytes);
-    return !utf8.hasError();
+    return bytes.isValidUtf8();
 }
 
 QString decodeBytes(const QByteArray& bytes)
@@ -190,18 +187,32 @@ QString storedMessageText(const QByteArray& fetched)
     GPtr<GMimeMessage> message(parse(fetched));
     if (!message)
         return decodeBytes(fetched);
-    if (GMimeObject* body = g_mime_message_get_mime_part(message.get()))
-        make7bitSafe(body);
+    // A part of a message that is UTF-8 throughout is UTF-8 too: parts
+    // begin and end at line breaks.
+    if (!isUtf8(fetched))
+        if (GMimeObject* body = g_mime_message_get_mime_part(message.get()))
+            make7bitSafe(body);
     GMimeFormatOptions* options = g_mime_format_options_new();
     g_mime_format_options_set_newline_format(options, GMIME_NEWLINE_FORMAT_DOS);
     char* text = g_mime_object_to_string(GMIME_OBJECT(message.get()), options);
     g_mime_format_options_free(options);
     QByteArray bytes;
     // GMime ends a multipart's preamble with a bare LF whatever the format.
-    for (const char* p = text ? text : ""; *p; ++p) {
-        if (*p == '\n' && (bytes.isEmpty() || bytes.back() != '\r'))
+    // Copied a line at a time: byte by byte costs more than the parse.
+    const char* p = text ? text : "";
+    const char* const end = p + std::strlen(p);
+    bytes.reserve(end - p + 64);
+    while (p < end) {
+        const char* nl = static_cast<const char*>(std::memchr(p, '\n', size_t(end - p)));
+        if (!nl) {
+            bytes.append(p, end - p);
+            break;
+        }
+        bytes.append(p, nl - p);
+        if (bytes.isEmpty() || bytes.back() != '\r')
             bytes += '\r';
-        bytes += *p;
+        bytes += '\n';
+        p = nl + 1;
     }
     g_free(text);
     // Raw 8-bit header bytes are the only thing left that may not be UTF-8.

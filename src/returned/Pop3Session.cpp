@@ -281,12 +281,17 @@ void Pop3Session::send(const QByteArray& command, Step step, bool multiLine, con
     m_line.clear();
     m_lineLength = 0;
     m_data.clear();
+    m_lineStart = 0;
     m_overflow = false;
     m_received = 0;
     m_keepLimit = step == Step::Top ? m_sizeLimits.header : m_sizeLimits.message;
     m_shownCommand = shown.isEmpty() ? QString::fromLatin1(command) : shown;
-    if (!command.isEmpty())
+    if (!command.isEmpty()) {
         m_socket->write(command + "\r\n");
+        // Out now rather than at the next turn of the event loop: the reply
+        // is what the check waits for.
+        m_socket->flush();
+    }
     startReplyTimer();
 }
 
@@ -334,54 +339,88 @@ void Pop3Session::feed(const char* data, qint64 size)
         if (!m_haveStatus) {
             m_line.append(data + pos, length);
         } else {
-            if (!m_overflow && m_data.size() + m_line.size() + length > m_keepLimit)
+            if (!m_overflow && m_data.size() + length > m_keepLimit) {
+                // Only whole lines are kept; the rest of the reply is only
+                // watched for its end line.
                 m_overflow = true;
-            // Three bytes tell the end line "." from the rest.
-            const qint64 keep =
-                m_overflow ? qMin<qint64>(length, qMax<qint64>(0, 3 - m_line.size())) : length;
-            m_line.append(data + pos, keep);
+                m_line = m_data.mid(m_lineStart, 3);
+                m_data.truncate(m_lineStart);
+            }
+            // Body lines go straight into the reply: no copy a line.
+            if (!m_overflow)
+                m_data.append(data + pos, length);
+            else
+                m_line.append(data + pos, qMin<qint64>(length, qMax<qint64>(0, 3 - m_line.size())));
         }
         pos = end;
         if (nl) {
-            completeLine();
+            if (m_haveStatus)
+                completeDataLine();
+            else
+                completeStatusLine();
             if (m_step == Step::Idle)
                 return;
         }
     }
 }
 
-void Pop3Session::completeLine()
+void Pop3Session::completeStatusLine()
 {
     QByteArray line = m_line;
-    const qint64 length = m_lineLength;
     m_line.clear();
     m_lineLength = 0;
     if (line.endsWith('\n'))
         line.chop(1);
     if (line.endsWith('\r'))
         line.chop(1);
-    if (!m_haveStatus) {
-        m_statusLine = line;
-        m_ok = line.startsWith("+OK");
-        if (m_ok && m_multiLine) {
-            m_haveStatus = true;
-            return;
+    m_statusLine = line;
+    m_ok = line.startsWith("+OK");
+    if (m_ok && m_multiLine) {
+        m_haveStatus = true;
+        return;
+    }
+    m_replyTimer->stop();
+    onReply();
+}
+
+void Pop3Session::completeDataLine()
+{
+    const qint64 length = m_lineLength;
+    m_lineLength = 0;
+    if (m_overflow) {
+        QByteArray line = m_line;
+        m_line.clear();
+        if (line.endsWith('\n'))
+            line.chop(1);
+        if (line.endsWith('\r'))
+            line.chop(1);
+        if (length <= 3 && line == ".") {
+            m_replyTimer->stop();
+            onReply();
         }
+        return;
+    }
+    // The line stands at the end of the reply: its end becomes CR LF, a
+    // leading dot is unstuffed, and the line "." ends the reply.
+    char* line = m_data.data() + m_lineStart;
+    qsizetype n = m_data.size() - m_lineStart;
+    if (n > 0 && line[n - 1] == '\n')
+        --n;
+    if (n > 0 && line[n - 1] == '\r')
+        --n;
+    if (n == 1 && line[0] == '.') {
+        m_data.truncate(m_lineStart);
         m_replyTimer->stop();
         onReply();
         return;
     }
-    if (length <= 3 && line == ".") {
-        m_replyTimer->stop();
-        onReply();
-        return;
+    if (n > 0 && line[0] == '.') {
+        std::memmove(line, line + 1, size_t(n - 1));
+        --n;
     }
-    if (m_overflow)
-        return;
-    if (line.startsWith('.'))
-        line.remove(0, 1);
-    m_data += line;
-    m_data += "\r\n";
+    m_data.truncate(m_lineStart + n);
+    m_data.append("\r\n", 2);
+    m_lineStart = m_data.size();
 }
 
 QString Pop3Session::replyText() const
@@ -496,6 +535,9 @@ void Pop3Session::onReply()
         }
         emit status(retrievingText());
         send("RETR " + QByteArray::number(m_current), Step::Retr, true);
+        // LIST's size spares the reply its reallocations as it grows.
+        if (const qint64 listed = m_sizes.value(m_current - 1, -1); listed > 0)
+            m_data.reserve(qMin(listed + 2, m_keepLimit));
         return;
     case Step::Retr:
         if (!m_ok)
@@ -667,9 +709,10 @@ bool Pop3Session::hasMessageId(const QString& id)
 
 void Pop3Session::recordMessageId(const QString& id)
 {
-    if (hasMessageId(id))
-        return;
-    m_connection.execute(QStringLiteral("insert into MessageIDs (MimeMessageID) values (:id)"),
+    // One statement: the look-up and the insert of every fetched message.
+    m_connection.execute(QStringLiteral("insert into MessageIDs (MimeMessageID) select :id where "
+                                        "not exists (select 1 from MessageIDs where MimeMessageID "
+                                        "= :id)"),
                          {{QStringLiteral("id"), id}});
 }
 

@@ -151,7 +151,8 @@ private:
     void send(const QByteArray& command, Step step, bool multiLine, const QString& shown = {});
     void onReadyRead();
     void feed(const char* data, qint64 size);
-    void completeLine();
+    void completeStatusLine();
+    void completeDataLine();
     void onReply();
     void onSocketError(QAbstractSocket::SocketError error);
     void onStateChanged(QAbstractSocket::SocketState state);
@@ -196,7 +197,8 @@ private:
     QByteArray m_statusLine;
     QByteArray m_line;
     qint64 m_lineLength = 0;
-    QByteArray m_data;
+    QByteArray m_data;         // the lines read so far, then the line being read
+    qsizetype m_lineStart = 0; // where in m_data the line being read begins
     qint64 m_keepLimit = 0;
     bool m_overflow = false;
     qint64 m_received = 0;

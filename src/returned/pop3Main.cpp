@@ -21,6 +21,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFont>
+#include <QFontMetrics>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -43,6 +44,7 @@ const QString kLeaveKey = QStringLiteral("cbxLeaveMailOnServer");
 const QString kCancelled = QStringLiteral("Exclude Addresses Cancelled.");
 const QString kDeletionCancelled = QStringLiteral("Deletion Cancelled.");
 const QString kNoneSelected = QStringLiteral("No Messages Selected.");
+constexpr qint64 kListEveryMs = 200;
 
 QString clearedText(int n)
 {
@@ -53,6 +55,9 @@ QLabel* panel(const char* name, const QString& text, QStatusBar* bar, int stretc
 {
     auto* label = new QLabel(text, bar);
     label->setObjectName(QLatin1String(name));
+    // A long server error or subject is cut at the panel's edge instead of
+    // widening the window; changing texts do not lay the window out again.
+    label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     bar->addWidget(label, stretch);
     return label;
 }
@@ -133,12 +138,23 @@ TfrmMain::TfrmMain(Services& services, bv::data::Connection& data,
                                 QStringLiteral("From"), QStringLiteral("Date"),
                                 QStringLiteral("MsgId")});
     lvHeaders->setRootIsDecorated(false);
+    // One line a row: the view need not measure every row at every insert.
+    lvHeaders->setUniformRowHeights(true);
     lvHeaders->setSelectionMode(QAbstractItemView::ExtendedSelection);
     lvHeaders->setEditTriggers(QAbstractItemView::NoEditTriggers);
     lvHeaders->setSortingEnabled(true);
     lvHeaders->sortByColumn(0, Qt::AscendingOrder);
     // The four-character index keeps the text order numeric.
     lvHeaders->setFont(QFont(QStringLiteral("monospace")));
+    // Room for what the columns hold rather than 100 pixels each: subjects
+    // and senders were cut off while the index column stood half empty.
+    const QFontMetrics metrics(lvHeaders->font());
+    const int sortMark = 2 * metrics.height();
+    lvHeaders->header()->resizeSection(0, metrics.horizontalAdvance(QStringLiteral("Index")) +
+                                              sortMark);
+    for (const auto& [column, chars] : {std::pair{1, 34}, std::pair{2, 30}, std::pair{3, 11}})
+        lvHeaders->header()->resizeSection(
+            column, metrics.horizontalAdvance(QLatin1Char('x')) * chars + metrics.height());
 
     auto* detail = new QWidget(this);
     auto* form = new QFormLayout(detail);
@@ -161,6 +177,7 @@ TfrmMain::TfrmMain(Services& services, bv::data::Connection& data,
     auto* split = new QSplitter(Qt::Vertical, this);
     split->addWidget(lvHeaders);
     split->addWidget(detail);
+    split->setSizes({300, 420});
 
     auto* upper = new QStatusBar(this);
     upper->setObjectName(QStringLiteral("sbStatus"));
@@ -186,7 +203,7 @@ TfrmMain::TfrmMain(Services& services, bv::data::Connection& data,
     layout->addWidget(split, 1);
     layout->addWidget(upper);
     layout->addWidget(lower);
-    resize(820, 640);
+    resize(980, 760);
 
     connect(CheckMail, &QAction::triggered, this, &TfrmMain::checkMail);
     connect(SetupAccounts, &QAction::triggered, this, &TfrmMain::setupAccounts);
@@ -208,7 +225,10 @@ TfrmMain::TfrmMain(Services& services, bv::data::Connection& data,
     connect(m_session.get(), &Pop3Session::finished, this, &TfrmMain::checkFinished);
 }
 
-TfrmMain::~TfrmMain() = default;
+TfrmMain::~TfrmMain()
+{
+    qDeleteAll(m_pendingRows);
+}
 
 void TfrmMain::showEvent(QShowEvent* event)
 {
@@ -319,8 +339,16 @@ void TfrmMain::showCount()
 
 bool TfrmMain::event(QEvent* event)
 {
-    if (event->type() == QEvent::WindowActivate && !m_session->busy())
-        status(notConnectedText());
+    // Coming back from one of its own message boxes or modal windows is no
+    // new activation: the result they left in the status line stays.
+    if (event->type() == QEvent::WindowDeactivate) {
+        QWidget* modal = QApplication::activeModalWidget();
+        m_leftForModal = modal && modal != this;
+    } else if (event->type() == QEvent::WindowActivate) {
+        if (!m_leftForModal && !m_session->busy())
+            status(notConnectedText());
+        m_leftForModal = false;
+    }
     return QDialog::event(event);
 }
 
@@ -341,6 +369,11 @@ void TfrmMain::checkMail()
     CheckMail->setEnabled(false);
     SetupAccounts->setEnabled(false);
     m_session->setLeaveMailOnServer(cbxLeaveMailOnServer->isChecked());
+    // New messages come with the highest numbers, so they belong at the end;
+    // sorting the whole list after every one of them made a long check slow
+    // down with every message. One sort when the check ends.
+    lvHeaders->setSortingEnabled(false);
+    m_listedAt = m_services.clock.uptimeMs();
     m_session->checkMail({a.popServer, a.port, a.account, a.password});
 }
 
@@ -350,6 +383,8 @@ void TfrmMain::checkFinished(bool ok, const QString& error)
         QApplication::restoreOverrideCursor();
     CheckMail->setEnabled(true);
     SetupAccounts->setEnabled(true);
+    listPending();
+    lvHeaders->setSortingEnabled(true);
     if (!ok) {
         status(error);
         m_services.dialogs.message(error, Severity::Error);
@@ -363,9 +398,20 @@ int TfrmMain::storeFetched(const QByteArray& message)
 {
     const int index = m_inbox.store(message);
     if (const std::optional<QString> text = m_inbox.messageText(index))
-        addRow(index, parseMessage(*text));
-    showCount();
+        m_pendingRows << makeRow(index, parseMessage(*text));
+    // Every change of the list repaints it; listed a few times a second, a
+    // long check is not held up by its own window.
+    if (m_services.clock.uptimeMs() - m_listedAt >= kListEveryMs)
+        listPending();
     return index;
+}
+
+void TfrmMain::listPending()
+{
+    lvHeaders->addTopLevelItems(m_pendingRows);
+    m_pendingRows.clear();
+    m_listedAt = m_services.clock.uptimeMs();
+    showCount();
 }
 
 void TfrmMain::setupAccounts()
@@ -377,7 +423,7 @@ void TfrmMain::setupAccounts()
     guarded([this] { fillAccounts(cbAccount->currentText()); });
 }
 
-void TfrmMain::addRow(int index, const MailFields& fields)
+QTreeWidgetItem* TfrmMain::makeRow(int index, const MailFields& fields)
 {
     auto* item = new QTreeWidgetItem;
     item->setText(0, QStringLiteral("%1").arg(index, 4));
@@ -389,7 +435,7 @@ void TfrmMain::addRow(int index, const MailFields& fields)
                          ? QLocale::system().toString(fields.date.date(), QLocale::ShortFormat)
                          : QString());
     item->setText(4, fields.messageId);
-    lvHeaders->addTopLevelItem(item);
+    return item;
 }
 
 void TfrmMain::fillList()
@@ -399,7 +445,7 @@ void TfrmMain::fillList()
     for (const Inbox::Message& m : m_inbox.messages()) {
         const MailFields fields = parseMessage(m.text);
         showDetail(fields);
-        addRow(m.index, fields);
+        lvHeaders->addTopLevelItem(makeRow(m.index, fields));
     }
     showCount();
 }

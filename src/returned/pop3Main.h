@@ -14,6 +14,7 @@ class QComboBox;
 class QLabel;
 class QPlainTextEdit;
 class QTreeWidget;
+class QTreeWidgetItem;
 
 namespace bv {
 struct Services;
@@ -77,7 +78,9 @@ private:
     void setupAccounts();
     void checkFinished(bool ok, const QString& error);
     int storeFetched(const QByteArray& message);
-    void addRow(int index, const MailFields& fields);
+    static QTreeWidgetItem* makeRow(int index, const MailFields& fields);
+    // Adds the rows of the messages fetched since the last time to the list.
+    void listPending();
     void fillList();
     void clearDetail();
     void showDetail(const MailFields& fields);
@@ -103,6 +106,9 @@ private:
     std::vector<PopAccount> m_accounts;
     QList<QLabel*> m_values; // From, To, Cc, Subject, Date, Priority, Receipt, Organization
     QStringList m_notices;
+    QList<QTreeWidgetItem*> m_pendingRows; // fetched, not listed yet
+    qint64 m_listedAt = 0;
+    bool m_leftForModal = false;
     bool m_opened = false;
     bool m_settingsReadable = true;
 };

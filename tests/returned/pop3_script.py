@@ -19,6 +19,8 @@ FAULT is one of:
   endless-retr:N  RETR N answers one line that never ends
   big-retr:N      LIST says message N is small; RETR sends 200 KB of it
   stls-refused    CAPA offers STLS; STLS is refused
+  odd-lines:N     message 1 holds dot lines and a bare LF; RETR 1 comes in pieces of N bytes
+  big-top:N       message N has a header of 5000 bytes, its Message-ID near the top
 """
 
 import socket
@@ -35,8 +37,15 @@ def message(k):
     body = b"The address user%d@far.test was rejected.\r\n" % k
     if name == "big-retr" and k == int(arg):
         body = (b"x" * 76 + b"\r\n") * 2700
+    if name == "odd-lines" and k == 1:
+        body = (b".leading dot\r\n..two dots\r\n.\r\n.\r\r\nbare LF\nafter it\r\n\r\n"
+                + b"y" * 300 + b"\r\nno line end")
+    pad = b""
+    if name == "big-top" and k == int(arg):
+        pad = b"X-Pad: " + b"p" * 60 + b"\r\n\t" + b"p" * 60 + b"\r\n"
+        pad += b"".join(b"X-Pad-%d: %s\r\n" % (i, b"p" * 60) for i in range(72))
     return (b"From: MAILER-DAEMON@bounce.test\r\nTo: sender@our.test\r\n"
-            b"Subject: Undelivered %d\r\nMessage-ID: <%d@bounce.test>\r\n\r\n" % (k, k)) + body
+            b"Subject: Undelivered %d\r\nMessage-ID: <%d@bounce.test>\r\n" % (k, k)) + pad + b"\r\n" + body
 
 
 mailbox = {k: message(k) for k in range(1, count + 1)}
@@ -57,6 +66,14 @@ def stuffed(text):
 def serve(conn, first):
     f = conn.makefile("rb")
     out = conn.sendall
+
+    def pieces(data):
+        step = int(arg)
+        conn.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+        for i in range(0, len(data), step):
+            conn.sendall(data[i:i + step])
+            time.sleep(0.0005)
+
     if name == "endless-greeting":
         out(b"+OK " + b"x" * 200000)
         time.sleep(5)
@@ -109,7 +126,10 @@ def serve(conn, first):
                     out(b"A" * 50000)
                 time.sleep(5)
                 return
-            out(b"+OK\r\n" + stuffed(mailbox[k]))
+            if name == "odd-lines" and n == 1:
+                pieces(b"+OK\r\n" + stuffed(mailbox[k]))
+            else:
+                out(b"+OK\r\n" + stuffed(mailbox[k]))
         elif cmd == "DELE" and k:
             marked.add(k)
             out(b"+OK marked\r\n")

@@ -34,6 +34,8 @@ private slots:
     void dovecotCheck();
     void scriptedFault_data();
     void scriptedFault();
+    void reading_givesTheMessageAsSent_data();
+    void reading_givesTheMessageAsSent();
     void failureAtThree_closeUndoesDeletions_nothingFetchedTwice();
     void tls_data();
     void tls();
@@ -292,6 +294,49 @@ void TestPop3Session::scriptedFault()
         QVERIFY2(QRegularExpression(notice).match(m_notices.first()).hasMatch(),
                  qPrintable(m_notices.first()));
     }
+}
+
+void TestPop3Session::reading_givesTheMessageAsSent_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<int>("headerLimit");  // 0: the default
+    QTest::addColumn<QByteArray>("first"); // the first message as stored
+
+    const QByteArray header = "From: MAILER-DAEMON@bounce.test\r\nTo: sender@our.test\r\n"
+                              "Subject: Undelivered 1\r\nMessage-ID: <1@bounce.test>\r\n";
+    // Dot lines unstuffed, the end line told from a line ".", every line
+    // ending in CR LF, however the reply is cut into reads.
+    const QByteArray odd = header +
+                           "\r\n.leading dot\r\n..two dots\r\n.\r\n.\r\r\nbare LF\r\n"
+                           "after it\r\n\r\n" +
+                           QByteArray(300, 'y') + "\r\nno line end\r\n";
+    QTest::newRow("odd lines, a byte a read") << "odd-lines:1" << 0 << odd;
+    QTest::newRow("odd lines, seven bytes a read") << "odd-lines:7" << 0 << odd;
+    QTest::newRow("odd lines, in one piece") << "odd-lines:100000" << 0 << odd;
+    QByteArray pad = "X-Pad: " + QByteArray(60, 'p') + "\r\n\t" + QByteArray(60, 'p') + "\r\n";
+    for (int i = 0; i < 72; ++i)
+        pad += "X-Pad-" + QByteArray::number(i) + ": " + QByteArray(60, 'p') + "\r\n";
+    QTest::newRow("header beyond what TOP keeps: the Message-ID still counts")
+        << "big-top:1" << 1024 << header + pad + "\r\nThe address user1@far.test was rejected.\r\n";
+}
+
+void TestPop3Session::reading_givesTheMessageAsSent()
+{
+    QFETCH(QString, fault);
+    QFETCH(int, headerLimit);
+    test::ScriptedPop3 server(fault, 3);
+    QString error;
+    QVERIFY2(server.start(&error), qPrintable(error));
+    if (headerLimit) {
+        Pop3SizeLimits sizes;
+        sizes.header = headerLimit;
+        m_session->setSizeLimits(sizes);
+    }
+    QVERIFY(check(server.server()));
+    QVERIFY2(m_ok, qPrintable(m_error));
+    QCOMPARE(m_stored.size(), 3);
+    QTEST(m_stored.first(), "first");
+    QCOMPARE(storedIds(), (QStringList{"<1@bounce.test>", "<2@bounce.test>", "<3@bounce.test>"}));
 }
 
 void TestPop3Session::failureAtThree_closeUndoesDeletions_nothingFetchedTwice()

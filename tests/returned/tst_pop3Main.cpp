@@ -31,6 +31,8 @@ private slots:
     void checkExcludeTrashClose();
     void nothingToDo_data();
     void nothingToDo();
+    void activation_data();
+    void activation();
 
 private:
     void trigger(const char* action) { m_w->findChild<QAction*>(action)->trigger(); }
@@ -230,6 +232,33 @@ void TestPop3Main::nothingToDo()
     QTEST(m_f->dialogs.texts(), "texts");
     QTEST(label("pnlStatus"), "status");
     QVERIFY(!m_w->session().busy());
+}
+
+void TestPop3Main::activation_data()
+{
+    QTest::addColumn<bool>("modal");
+    QTest::addColumn<QString>("status");
+    QTest::newRow("back from its own message box: the result stays")
+        << true << "Cleared 2 Email Messages";
+    QTest::newRow("back from another window: not connected") << false << notConnectedText();
+}
+
+void TestPop3Main::activation()
+{
+    QFETCH(bool, modal);
+    make();
+    m_w->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(m_w.get()));
+    QDialog other;
+    other.setModal(modal);
+    other.show();
+    other.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&other));
+    m_w->findChild<QLabel*>("pnlStatus")->setText("Cleared 2 Email Messages");
+    other.close();
+    m_w->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(m_w.get()));
+    QTEST(label("pnlStatus"), "status");
 }
 
 QTEST_MAIN(TestPop3Main)
