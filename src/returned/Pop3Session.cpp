@@ -2,6 +2,7 @@
 
 #include "data/Database.h"
 #include "lists/EmailUtils.h"
+#include "send/SmtpWire.h"
 
 #include <QSslConfiguration>
 #include <QSslSocket>
@@ -59,28 +60,12 @@ QString retrievingText()
 
 QString socketErrorText(QAbstractSocket::SocketError error, const QString& fallback)
 {
-    struct Known
-    {
-        QAbstractSocket::SocketError error;
-        int code;
-        const char* text;
-    };
-    static const Known known[] = {
-        {QAbstractSocket::ConnectionRefusedError, 10061, "Connection refused"},
-        {QAbstractSocket::RemoteHostClosedError, 10054, "Connection reset by peer"},
-        {QAbstractSocket::HostNotFoundError, 11001, "Host not found"},
-        {QAbstractSocket::SocketTimeoutError, 10060, "Connection timed out"},
-        {QAbstractSocket::NetworkError, 10065, "No route to host"},
-        {QAbstractSocket::SocketAccessError, 10013, "Permission denied"},
-        {QAbstractSocket::SocketResourceError, 10055, "No buffer space available"},
-        {QAbstractSocket::AddressInUseError, 10048, "Address already in use"},
-        {QAbstractSocket::SocketAddressNotAvailableError, 10049, "Cannot assign requested address"},
-        {QAbstractSocket::UnsupportedSocketOperationError, 10045, "Operation not supported"},
-    };
-    for (const Known& k : known)
-        if (k.error == error)
-            return QStringLiteral("Socket error %1: %2").arg(k.code).arg(QLatin1String(k.text));
-    return fallback;
+    // The one table of Windows Sockets numbers, shared with the SMTP client;
+    // an error it has no number for keeps Qt's own text.
+    const send::WinsockError known = send::winsockError(error);
+    if (known.code == send::connectionAborted().code)
+        return fallback;
+    return QStringLiteral("Socket error %1: %2").arg(known.code).arg(known.text);
 }
 
 QString tooLargeText(int i, qint64 size, qint64 limit)
