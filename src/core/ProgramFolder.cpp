@@ -8,6 +8,9 @@
 #ifndef BV_INSTALLED_HELP_DIR
 #define BV_INSTALLED_HELP_DIR "../share/doc/brevicast"
 #endif
+#ifndef BV_INSTALLED_HELPER_DIR
+#define BV_INSTALLED_HELPER_DIR "../libexec/brevicast"
+#endif
 
 namespace bv {
 
@@ -57,6 +60,18 @@ QString helpGuidePath()
     if (QFileInfo::exists(beside) || !QFileInfo::exists(installedGuide()))
         return beside;
     return installedGuide();
+}
+
+QString helperProgram(const QString& name)
+{
+    for (const QString& candidate :
+         {executableFolder() + name,
+          QDir::cleanPath(executableFolder() + QStringLiteral(BV_INSTALLED_HELPER_DIR "/") + name)}) {
+        const QFileInfo info(candidate);
+        if (info.isFile() && info.isExecutable())
+            return candidate;
+    }
+    return {};
 }
 
 bool isInstalledProgram()

@@ -20,6 +20,11 @@ QString helpGuidePath();
 // documentation folder rather than beside it).
 bool isInstalledProgram();
 
+// Where a helper program of this one lies: beside the executable where it was
+// built, in the installation's helper folder where it is installed. Empty when
+// it is in neither.
+QString helperProgram(const QString& name);
+
 // path joined to the program folder when it is relative.
 QString inProgramFolder(const QString& fileName);
 

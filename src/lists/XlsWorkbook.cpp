@@ -1,7 +1,8 @@
 // Binary workbooks: FreeXL reads the cells. It gives logical cells as the
-// numbers 0 and 1 and sizes its cell tables by what each sheet claims, so the
-// workbook stream is walked once beforehand: for the sheets' claimed sizes
-// (a few hundred bytes can claim gigabytes) and for the logical cells.
+// numbers 0 and 1, leaves the cells of formulas blank and sizes its cell
+// tables by what each sheet claims, so the workbook stream is walked once
+// beforehand: for the sheets' claimed sizes (a few hundred bytes can claim
+// gigabytes), for the logical cells and for the formulas' last results.
 #include "WorkbookReaders.h"
 
 #include <QFile>
@@ -10,6 +11,7 @@
 
 #include <freexl.h>
 
+#include <cstring>
 #include <memory>
 
 namespace bv::lists::detail {
@@ -157,12 +159,41 @@ struct SheetFacts
 {
     quint64 cells = 0;            // claimed by all sheets together
     QHash<quint32, bool> logical; // (row << 16 | column) of the first sheet -> value
+    // The last results of the first sheet's formulas, which FreeXL leaves
+    // blank, in the text forms of the other cells.
+    QHash<quint32, QString> formulas;
 };
+
+// A string of a BIFF8 record (16-bit count, option byte, then 8- or 16-bit
+// characters) or of a BIFF5 one (8-bit characters, count of countBytes).
+QString biffString(const QByteArray& stream, qint64 at, qint64 end, bool biff8, int countBytes)
+{
+    if (at + countBytes > end)
+        return {};
+    const qint64 count = countBytes == 1 ? uchar(stream.at(at)) : u16(stream, at);
+    at += countBytes;
+    const bool wide = biff8 && at < end && (stream.at(at) & 1);
+    if (biff8)
+        ++at;
+    if (at > end)
+        return {};
+    if (!wide)
+        return QString::fromLatin1(stream.constData() + at, qMax<qint64>(0, qMin(count, end - at)));
+    const qint64 chars = qMax<qint64>(0, qMin(count, (end - at) / 2));
+    QString out(chars, Qt::Uninitialized);
+    for (qint64 i = 0; i < chars; ++i)
+        out[i] = QChar(u16(stream, at + i * 2));
+    return out;
+}
 
 SheetFacts walkWorkbook(const QByteArray& stream)
 {
     SheetFacts facts;
     QList<quint32> sheets;
+    bool biff8 = true;
+    bool date1904 = false;
+    QList<int> xfFormats;     // XF index -> number format id
+    QHash<int, DateKind> customFormats;
     const auto records = [&](qint64 from, const std::function<bool(int, qint64, int)>& fn) {
         for (qint64 at = from; at + 4 <= stream.size();) {
             const int type = u16(stream, at);
@@ -172,13 +203,30 @@ SheetFacts walkWorkbook(const QByteArray& stream)
             at += 4 + length;
         }
     };
-    records(0, [&](int type, qint64 data, int) {
-        if (type == 0x0085 &&
-            sheets.size() < MaxSheets) // BOUNDSHEET: where a sheet's records start
+    records(0, [&](int type, qint64 data, int length) {
+        const qint64 end = data + length;
+        if (type == 0x0809 && data == 4) // BOF of the globals
+            biff8 = u16(stream, data) >= 0x0600;
+        else if (type == 0x0085 && sheets.size() < MaxSheets) // BOUNDSHEET: where a sheet's records start
             sheets << u32(stream, data);
+        else if (type == 0x0022 && length >= 2) // DATEMODE
+            date1904 = u16(stream, data) == 1;
+        else if (type == 0x00E0 && length >= 4 && xfFormats.size() < 65536) // XF
+            xfFormats << u16(stream, data + 2);
+        else if (type == 0x041E && length >= 3) // FORMAT
+            customFormats.insert(u16(stream, data),
+                                 formatCodeKind(biffString(stream, data + 2, end, biff8, biff8 ? 2 : 1)));
         return type != 0x000A; // EOF of the globals
     });
+    const auto formulaText = [&](int xf, double value) {
+        const int format = xf < xfFormats.size() ? xfFormats.at(xf) : 0;
+        const DateKind kind = customFormats.contains(format) ? customFormats.value(format)
+                                                              : builtinFormatKind(format);
+        return serialText(value, kind, date1904);
+    };
     for (qsizetype i = 0; i < sheets.size(); ++i) {
+        quint32 stringCell = 0; // the formula whose text the next STRING record holds
+        bool awaitingString = false;
         records(sheets[i], [&](int type, qint64 data, int length) {
             if (type == 0x0200) { // DIMENSIONS
                 const quint64 rows = length >= 14
@@ -189,10 +237,27 @@ SheetFacts walkWorkbook(const QByteArray& stream)
                     quint64(u16(stream, data + at + 2)) - u16(stream, data + at);
                 if (rows < (1ull << 32) && columns < (1ull << 16))
                     facts.cells += rows * columns;
-            } else if (type == 0x0205 && i == 0 && length >= 8 &&
+            } else if (i == 0 && type == 0x0205 && length >= 8 &&
                        stream.at(data + 7) == 0) { // BOOLERR
                 facts.logical.insert(quint32(u16(stream, data)) << 16 | u16(stream, data + 2),
                                      stream.at(data + 6) != 0);
+            } else if (i == 0 && type == 0x0006 && length >= 20) { // FORMULA
+                const quint32 cell = quint32(u16(stream, data)) << 16 | u16(stream, data + 2);
+                awaitingString = false;
+                if (u16(stream, data + 12) != 0xFFFF) {
+                    double value = 0;
+                    std::memcpy(&value, stream.constData() + data + 6, sizeof value);
+                    facts.formulas.insert(cell, formulaText(u16(stream, data + 4), value));
+                } else if (stream.at(data + 6) == 0) {
+                    stringCell = cell;
+                    awaitingString = true;
+                } else if (stream.at(data + 6) == 1) {
+                    facts.formulas.insert(cell, stream.at(data + 8) ? QStringLiteral("True")
+                                                                    : QStringLiteral("False"));
+                }
+            } else if (i == 0 && type == 0x0207 && awaitingString) { // STRING
+                facts.formulas.insert(stringCell, biffString(stream, data, data + length, biff8, 2));
+                awaitingString = false;
             }
             return type != 0x000A && (i == 0 || type != 0x0200);
         });
@@ -240,7 +305,7 @@ QString freexlDateText(const char* text, DateKind kind)
 
 } // namespace
 
-bool readXls(const QString& path, const WorkbookRowFn& onRow, const WorkbookLimits& limits)
+bool decodeXls(const QString& path, const WorkbookRowFn& onRow, const WorkbookLimits& limits)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
@@ -250,12 +315,15 @@ bool readXls(const QString& path, const WorkbookRowFn& onRow, const WorkbookLimi
             path, QStringLiteral("it is larger than %1 MB.").arg(limits.xlsFileBytes >> 20)));
     const QByteArray bytes = file.readAll();
     file.close();
+    const auto tooMany = [&](quint64 cells) {
+        return WorkbookError(damagedText(
+            path, QStringLiteral("its sheets claim %1 cells, more than the %2 that can be read.")
+                      .arg(cells)
+                      .arg(limits.xlsCells)));
+    };
     const SheetFacts facts = walkWorkbook(CompoundFile(bytes).workbookStream());
     if (facts.cells > limits.xlsCells)
-        throw WorkbookError(damagedText(
-            path, QStringLiteral("its sheets claim %1 cells, more than the %2 that can be read.")
-                      .arg(facts.cells)
-                      .arg(limits.xlsCells)));
+        throw tooMany(facts.cells);
 
     const void* raw = nullptr;
     const int rc = freexl_open(QFile::encodeName(path).constData(), &raw);
@@ -276,6 +344,12 @@ bool readXls(const QString& path, const WorkbookRowFn& onRow, const WorkbookLimi
         sheetRc = freexl_worksheet_dimensions(raw, &rows, &columns);
     if (sheetRc != FREEXL_OK)
         throw WorkbookError(damagedText(path, freexlReason(sheetRc)));
+    // The sheet as FreeXL sized it, which a damaged file can make differ from
+    // what the walk found; a sheet of billions of rows without columns is
+    // still billions of rows.
+    const quint64 claimed = quint64(rows) * qMax<quint64>(columns, 1);
+    if (claimed > limits.xlsCells)
+        throw tooMany(claimed);
 
     const int used = qMin<int>(columns, WorkbookColumns);
     QStringList cells;
@@ -312,8 +386,12 @@ bool readXls(const QString& path, const WorkbookRowFn& onRow, const WorkbookLimi
             case FREEXL_CELL_TIME:
                 text = freexlDateText(cell.value.text_value, DateKind::Time);
                 break;
-            default:
+            default: {
+                const auto formula = facts.formulas.constFind(row << 16 | quint32(column));
+                if (formula != facts.formulas.cend())
+                    text = *formula;
                 break;
+            }
             }
         }
         if (!onRow(cells, int(qint64(row + 1) * 100 / rows)))

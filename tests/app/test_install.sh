@@ -49,6 +49,7 @@ expect_files() {
 
 installed_files=(
   bin/brevicast
+  libexec/brevicast/brevicast-xls
   share/doc/brevicast/Brevicast.html
   share/applications/brevicast.desktop
 )

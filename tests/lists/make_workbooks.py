@@ -7,6 +7,7 @@ packages made by hand with zipfile.
 """
 import datetime
 import os
+import struct
 import sys
 import zipfile
 
@@ -118,10 +119,51 @@ def hostile(folder):
     wb.save(os.path.join(folder, "hugeclaim.xls"))
 
 
+def write_formulas_xls(path):
+    """Formulas with last results, as a spreadsheet program leaves them.
+
+    xlwt writes every formula's result as "not yet calculated", so the
+    results are put into the file afterwards: a number, a date, a logical
+    value, an error and a text. The text lives in a STRING record right
+    after its formula; it takes the place of the text cell beside it, whose
+    record has the same size.
+    """
+    wb = xlwt.Workbook()
+    ws = wb.add_sheet("Formulas")
+    stamp = xlwt.easyxf(num_format_str=FORMATS[datetime.datetime])
+    ws.write(0, 0, xlwt.Formula('"e"&"@x.com"'))
+    ws.write(0, 1, "placeholder")
+    ws.write(0, 2, xlwt.Formula("1+1.5"))
+    ws.write(0, 3, xlwt.Formula("45356+0.5"), stamp)
+    ws.write(0, 4, xlwt.Formula("1=1"))
+    ws.write(0, 5, xlwt.Formula("1/0"))
+    ws.write(0, 6, xlwt.Formula("2+2"))  # never calculated
+    wb.save(path)
+    with open(path, "rb") as f:
+        data = bytearray(f.read())
+    uncalculated = struct.pack("<Q", 0xFFFF000000000003)
+    results = {0: struct.pack("<Q", 0xFFFF000000000000), 2: struct.pack("<d", 2.5),
+               3: struct.pack("<d", 45356.5), 4: struct.pack("<Q", 0xFFFF000000010001),
+               5: struct.pack("<Q", 0xFFFF000000070002)}
+    for column, result in results.items():
+        at = 0  # the FORMULA record of the cell in row 0
+        while not (data[at:at + 2] == b"\x06\x00" and data[at + 4:at + 8] == struct.pack("<HH", 0, column)
+                   and data[at + 10:at + 18] == uncalculated):
+            at = data.index(b"\x06\x00", at + 1)
+        data[at + 10:at + 18] = result
+        if column == 0:
+            after = at + 4 + struct.unpack("<H", data[at + 2:at + 4])[0]
+            assert data[after:after + 4] == b"\xfd\x00\x0a\x00", "no text cell after the formula"
+            data[after:after + 14] = struct.pack("<HHHB", 0x0207, 10, 7, 0) + b"e@x.com"
+    with open(path, "wb") as f:
+        f.write(data)
+
+
 def main():
     folder = sys.argv[1]
     write_xls(os.path.join(folder, "contacts.xls"))
     write_xlsx(os.path.join(folder, "contacts.xlsx"))
+    write_formulas_xls(os.path.join(folder, "formulas.xls"))
     hostile(folder)
 
 
