@@ -52,7 +52,18 @@ QTableView* makeIntakeGrid(QAbstractItemModel* model, const QString& accessibleN
     grid->setSelectionBehavior(QAbstractItemView::SelectRows);
     grid->setSelectionMode(QAbstractItemView::ExtendedSelection);
     grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    grid->horizontalHeader()->setStretchLastSection(true);
+    // The addresses take the width; any column after them keeps a width of
+    // its own at the right.
+    QHeaderView* header = grid->horizontalHeader();
+    const auto fit = [header] {
+        if (header->count() == 0)
+            return;
+        header->setSectionResizeMode(0, QHeaderView::Stretch);
+        for (int i = 1; i < header->count(); ++i)
+            header->resizeSection(i, 150);
+    };
+    QObject::connect(header, &QHeaderView::sectionCountChanged, header, fit);
+    fit();
     return grid;
 }
 
