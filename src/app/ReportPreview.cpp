@@ -4,12 +4,26 @@
 #include "core/Services.h"
 
 #include <QAction>
+#include <QGuiApplication>
 #include <QPainter>
 #include <QPrinter>
 #include <QPrintPreviewWidget>
 #include <QToolBar>
 
 namespace bv::app {
+
+namespace {
+
+// Laying out a report of a big queue takes seconds; the pointer says so.
+struct BusyCursor
+{
+    BusyCursor() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~BusyCursor() { QGuiApplication::restoreOverrideCursor(); }
+    BusyCursor(const BusyCursor&) = delete;
+    BusyCursor& operator=(const BusyCursor&) = delete;
+};
+
+} // namespace
 
 ReportPreview::ReportPreview(Services& services, const ReportDefinition& report,
                              const data::ResultSet& rows, const QDateTime& printedAt,
@@ -51,6 +65,7 @@ const ReportLayout& ReportPreview::layout(const QSizeF& contentSize)
 
 void ReportPreview::paint(QPrinter* target)
 {
+    const BusyCursor busy;
     const ReportLayout& pages = layout(target->pageLayout().paintRect(QPageLayout::Point).size());
     QPainter painter(target);
     paintReport(pages, painter, *target);
@@ -68,7 +83,11 @@ void ReportPreview::saveAsPdf()
     if (path.isEmpty())
         return;
     // The file keeps the report's own page, whatever the preview shows.
-    const QString failure = writeReportPdf(layout(reportContentSize()), m_report.title, path);
+    QString failure;
+    {
+        const BusyCursor busy;
+        failure = writeReportPdf(layout(reportContentSize()), m_report.title, path);
+    }
     if (!failure.isEmpty())
         m_services.dialogs.message(pdfNotWrittenText(path, failure), Severity::Error);
 }
