@@ -11,6 +11,8 @@
 #include <QStyle>
 #include <QVBoxLayout>
 #include <QFileDialog>
+#include <QFileIconProvider>
+#include <QMimeDatabase>
 #include <QMessageBox>
 #include <QPrintDialog>
 #include <QPrinter>
@@ -20,6 +22,37 @@
 namespace bv::app {
 
 namespace {
+
+// Icons and type names by the file's name alone. The stock provider opens a
+// file whose name says nothing to learn its type from its first bytes; for
+// the database and its journal beside it that costs the program its locks,
+// since closing any handle on a file drops every lock the process holds on
+// it (POSIX record locks), and another program could then take the database
+// over while it is written.
+class NameOnlyIconProvider : public QFileIconProvider
+{
+public:
+    QIcon icon(const QFileInfo& info) const override
+    {
+        if (info.isDir())
+            return QFileIconProvider::icon(QAbstractFileIconProvider::Folder);
+        const QMimeType type = mimeType(info);
+        const QIcon fallback = QFileIconProvider::icon(QAbstractFileIconProvider::File);
+        return type.isDefault() ? fallback : QIcon::fromTheme(type.iconName(), fallback);
+    }
+    QString type(const QFileInfo& info) const override
+    {
+        if (info.isDir())
+            return QFileIconProvider::type(info);
+        return mimeType(info).comment();
+    }
+
+private:
+    static QMimeType mimeType(const QFileInfo& info)
+    {
+        return QMimeDatabase().mimeTypeForFile(info, QMimeDatabase::MatchExtension);
+    }
+};
 
 QString caption()
 {
@@ -156,7 +189,13 @@ Answer QtDialogs::askSwitchable(const QString& text, bool& dontAskAgain)
 
 QString QtDialogs::runFileDialog(const FileRequest& request, bool save)
 {
+    // The toolkit's own dialog, whose way of typing files is ours: a desktop's
+    // native one may read the files it lists. The provider outlives the
+    // dialog, whose model asks it from a thread of its own.
+    NameOnlyIconProvider icons;
     QFileDialog dialog(QApplication::activeWindow(), request.title, request.initialDir);
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setIconProvider(&icons);
     dialog.setNameFilters(qtNameFilters(request.filter));
     dialog.setOption(QFileDialog::HideNameFilterDetails);
     dialog.setDefaultSuffix(request.defaultExt);
