@@ -64,7 +64,10 @@ void TfrmViewCurrent::showEvent(QShowEvent* event)
 
 void TfrmViewCurrent::print()
 {
-    QPrinter printer(QPrinter::HighResolution);
+    // The page gives its sizes in pixels, which the document measures in
+    // dots of the device it prints to: at the screen's resolution they print
+    // as large as they show. Text stays vector; images keep their own pixels.
+    QPrinter printer(QPrinter::ScreenResolution);
     printer.setDocName(windowTitle());
     if (!m_dialogs.print(printer))
         return;

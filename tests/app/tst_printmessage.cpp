@@ -84,6 +84,22 @@ QString pdfText(const QString& path)
     return QString::fromUtf8(p.readAllStandardOutput());
 }
 
+// The height in points of the first word that reads word, as pdftotext
+// places it; -1 when it is not there.
+double wordHeight(const QString& path, const QString& word)
+{
+    QProcess p;
+    p.start("pdftotext", {"-bbox", path, "-"});
+    if (!p.waitForFinished(30000) || p.exitCode() != 0)
+        return -1;
+    const QRegularExpression box(
+        R"re(<word xMin="([\d.]+)" yMin="([\d.]+)" xMax="([\d.]+)" yMax="([\d.]+)">([^<]*)</word>)re");
+    for (const auto& m : box.globalMatch(QString::fromUtf8(p.readAllStandardOutput())))
+        if (m.captured(5) == word)
+            return m.captured(4).toDouble() - m.captured(2).toDouble();
+    return -1;
+}
+
 } // namespace
 
 class TestPrintMessage : public QObject
@@ -242,6 +258,10 @@ void TestPrintMessage::print()
           "Fair", "Hello Wren", "ld, bring a friend."})
         QVERIFY2(text.contains(QLatin1String(expected)),
                  qPrintable(QString(expected) + " not in: " + text));
+    // The page's sizes in pixels are the screen's: 12 pixels print as 9
+    // points, not as 12 dots of a 1200-dot printer.
+    const double height = wordHeight(path, "Subject:");
+    QVERIFY2(height > 7 && height < 16, qPrintable(QString::number(height)));
 }
 
 void TestPrintMessage::previewPages_data()
