@@ -56,6 +56,13 @@ QTableView* grid(data::TableViewModel* model, const char* name, const QString& a
     g->setEditTriggers(QAbstractItemView::NoEditTriggers);
     g->horizontalHeader()->setStretchLastSection(true);
     g->verticalHeader()->setDefaultSectionSize(g->fontMetrics().height() + 6);
+    // Each filling sizes the columns to what they hold (on the first rows),
+    // so that addresses show whole, within bounds.
+    QObject::connect(model, &QAbstractItemModel::modelReset, g, [g] {
+        g->resizeColumnsToContents();
+        for (int c = 0; c < g->model()->columnCount(); ++c)
+            g->setColumnWidth(c, qBound(60, g->columnWidth(c), 320));
+    });
     return g;
 }
 
