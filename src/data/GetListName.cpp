@@ -30,7 +30,8 @@ TfrmGetListName::TfrmGetListName(QWidget* parent) : QDialog(parent)
         m_listName = txtNewListName->text();
         accept();
     });
-    setMinimumWidth(280);
+    // Wide enough for the caption the window manager shows with it.
+    setMinimumWidth(360);
 }
 
 void TfrmGetListName::showEvent(QShowEvent* event)

@@ -34,6 +34,8 @@ TfrmManageEmailAccount::TfrmManageEmailAccount(Services& services, QWidget* pare
 {
     setObjectName(QStringLiteral("frmManageEmailAccount"));
     setWindowTitle(QStringLiteral("Manage Email Account Information"));
+    // Wide enough for the caption the window manager shows with it.
+    setMinimumWidth(480);
 
     m_grid = new QTableWidget(0, 2, this);
     m_grid->setObjectName(QStringLiteral("sgAccounts"));
