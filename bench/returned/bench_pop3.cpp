@@ -16,7 +16,7 @@
 #include "returned/Inbox.h"
 #include "returned/pop3Main.h"
 #include "returned/Pop3Session.h"
-#include "returned/SenderAccounts.h"
+#include "core/SenderAccounts.h"
 #include "ScriptedDialogs.h"
 #include "TempProgramFolder.h"
 #include "WindowFixture.h"

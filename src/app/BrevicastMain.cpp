@@ -24,7 +24,7 @@
 #include "lists/XLImportWindow.h"
 #include "returned/ManageEmailAccount.h"
 #include "returned/pop3Main.h"
-#include "returned/SenderAccounts.h"
+#include "core/SenderAccounts.h"
 #include "send/SmtpClient.h"
 
 #include <QAction>
@@ -331,8 +331,8 @@ void TfrmBrevicastMain::loadSenderNames()
 {
     cbFromEmail->clear();
     try {
-        cbFromEmail->addItems(returned::LoadSenderNames(m_services.programFolder));
-    } catch (const returned::AccountsError& e) {
+        cbFromEmail->addItems(LoadSenderNames(m_services.programFolder));
+    } catch (const AccountsError& e) {
         m_services.dialogs.showError(e.message());
     }
     cbFromEmail->setCurrentIndex(-1);
@@ -389,7 +389,7 @@ bool TfrmBrevicastMain::memHTMLSourceExit()
 
 compose::ComposeInput TfrmBrevicastMain::composeInput() const
 {
-    return {returned::FormatSender(m_services.programFolder, cbFromEmail->currentText()),
+    return {FormatSender(m_services.programFolder, cbFromEmail->currentText()),
             cbEmailSubject->currentText(), editorText(memTextMessage), editorText(memHTMLSource)};
 }
 

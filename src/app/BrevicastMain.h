@@ -135,7 +135,7 @@ public:
     // The main window's current SMTP client, owner of the message object.
     send::TIpSmtpClient& smtpClient() const { return *IpSmtpClient1; }
     // What the message is built from: the chosen sender as its From text, the
-    // subject and both bodies. Throws returned::AccountsError when the sender
+    // subject and both bodies. Throws AccountsError when the sender
     // accounts cannot be read.
     compose::ComposeInput composeInput() const;
     // Rebuilds the current SMTP client's message for one recipient.

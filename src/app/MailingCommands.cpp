@@ -8,7 +8,7 @@
 #include "compose/ComposeMessage.h"
 #include "core/Dialogs.h"
 #include "data/BrevicastData.h"
-#include "returned/SenderAccounts.h"
+#include "core/SenderAccounts.h"
 #include "send/DeliverSpool.h"
 
 #include <QAction>
@@ -79,7 +79,7 @@ send::RunSettings MailingCommands::runSettings()
     s.listName = w.cbCurrentList->currentText();
     s.senderPicked = w.cbFromEmail->currentIndex() >= 0;
     try {
-        s.senderText = returned::FormatSender(w.services().programFolder, w.cbFromEmail->currentText());
+        s.senderText = FormatSender(w.services().programFolder, w.cbFromEmail->currentText());
     } catch (const std::exception&) {
         // Unreadable accounts: the run shows the reason when it composes.
     }

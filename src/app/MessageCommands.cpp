@@ -8,7 +8,7 @@
 #include "core/Dialogs.h"
 #include "core/Shell.h"
 #include "core/TextFile.h"
-#include "returned/SenderAccounts.h"
+#include "core/SenderAccounts.h"
 #include "send/SmtpClient.h"
 
 #include <QAction>
@@ -262,7 +262,7 @@ void MessageCommands::preview()
     } catch (const compose::MessageError& e) {
         dialogs.showError(e.message());
         return;
-    } catch (const returned::AccountsError& e) {
+    } catch (const AccountsError& e) {
         dialogs.showError(e.message());
         return;
     }

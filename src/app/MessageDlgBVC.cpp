@@ -1,6 +1,6 @@
 #include "app/MessageDlgBVC.h"
 
-#include "app/IniFile.h"
+#include "core/IniFile.h"
 #include "app/WindowState.h"
 #include "core/TextFile.h"
 

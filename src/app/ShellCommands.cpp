@@ -9,7 +9,7 @@
 #include "core/Clock.h"
 #include "core/Dialogs.h"
 #include "core/Shell.h"
-#include "returned/SenderAccounts.h"
+#include "core/SenderAccounts.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -100,7 +100,7 @@ void ShellCommands::printCurrentMessage()
     compose::ComposeInput input;
     try {
         input = w.composeInput();
-    } catch (const returned::AccountsError& e) {
+    } catch (const AccountsError& e) {
         dialogs.showError(e.message());
         return;
     }

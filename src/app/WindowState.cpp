@@ -1,6 +1,6 @@
 #include "app/WindowState.h"
 
-#include "app/IniFile.h"
+#include "core/IniFile.h"
 #include "core/TextFile.h"
 
 #include <QDir>

@@ -5,9 +5,11 @@
 #include <QString>
 #include <QStringList>
 
-namespace bv::app {
-
+namespace bv {
 class IniFile;
+}
+
+namespace bv::app {
 
 // How a persisted control keeps its value in the window-state file.
 enum class ControlKind {

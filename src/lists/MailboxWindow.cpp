@@ -6,7 +6,7 @@
 #include "core/Dialogs.h"
 #include "core/Services.h"
 #include "data/TableViewModel.h"
-#include "returned/SenderAccounts.h"
+#include "core/SenderAccounts.h"
 
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -189,7 +189,7 @@ void MailboxWindow::harvest(const QString& path)
     const bool wasOpen = tbReturnedEmails.isOpen();
     try {
         // The user's own addresses stand in every returned message.
-        const QStringList ignore = returned::LoadSenderAddressesUpper(m_services.programFolder);
+        const QStringList ignore = LoadSenderAddressesUpper(m_services.programFolder);
         tbReturnedEmails.close();
         qsizetype reached = 0;
         EventThrottle throttle(m_services.clock, [&] { ProgressBar1->setValue(int(reached)); });
@@ -208,7 +208,7 @@ void MailboxWindow::harvest(const QString& path)
         m_services.dialogs.message(uniqueAddressesMessage(count));
     } catch (const HarvestError& e) {
         m_services.dialogs.showError(unreadableFileMessage(path, e.message()));
-    } catch (const returned::AccountsError& e) {
+    } catch (const AccountsError& e) {
         m_services.dialogs.showError(e.message());
     } catch (const data::DbError& e) {
         m_services.dialogs.showError(e.message());

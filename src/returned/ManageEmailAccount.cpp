@@ -1,6 +1,6 @@
 #include "ManageEmailAccount.h"
 
-#include "SenderAccounts.h"
+#include "core/SenderAccounts.h"
 #include "core/Dialogs.h"
 #include "core/Services.h"
 #include "lists/ValidateEmail.h"

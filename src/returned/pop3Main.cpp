@@ -1,6 +1,6 @@
 #include "pop3Main.h"
 
-#include "app/IniFile.h"
+#include "core/IniFile.h"
 #include "core/Clock.h"
 #include "core/Dialogs.h"
 #include "core/Services.h"
@@ -11,7 +11,7 @@
 #include "lists/ExcludeEmail.h"
 #include "returned/MailText.h"
 #include "returned/Pop3Session.h"
-#include "returned/SenderAccounts.h"
+#include "core/SenderAccounts.h"
 #include "returned/Setup.h"
 
 #include <QAction>
@@ -276,10 +276,10 @@ void TfrmMain::fillListPicker()
 
 void TfrmMain::readLeaveMail()
 {
-    app::IniFile ini;
+    IniFile ini;
     QString error;
     m_settingsReadable =
-        app::IniFile::load(m_services.programFolder + settingsFileName(), ini, &error);
+        IniFile::load(m_services.programFolder + settingsFileName(), ini, &error);
     if (!m_settingsReadable)
         m_services.dialogs.showError(error);
     const QString value = ini.value(kSection, kLeaveKey, QStringLiteral("0")).trimmed();
@@ -294,9 +294,9 @@ void TfrmMain::writeLeaveMail()
     if (!m_settingsReadable)
         return;
     const QString path = m_services.programFolder + settingsFileName();
-    app::IniFile ini;
+    IniFile ini;
     QString error;
-    if (!app::IniFile::load(path, ini, &error)) {
+    if (!IniFile::load(path, ini, &error)) {
         m_services.dialogs.showError(error);
         return;
     }

@@ -1,5 +1,5 @@
 #include "AppTestFiles.h"
-#include "app/IniFile.h"
+#include "core/IniFile.h"
 #include "app/WindowState.h"
 #include "core/TextFile.h"
 
@@ -11,6 +11,7 @@
 #include <sys/resource.h>
 #include <csignal>
 
+using namespace bv;
 using namespace bv::app;
 using bv::test::contents;
 using bv::test::writeFile;

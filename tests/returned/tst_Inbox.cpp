@@ -4,7 +4,7 @@
 #include "ProgramDatabase.h"
 #include "returned/Inbox.h"
 #include "returned/Pop3Session.h"
-#include "returned/SenderAccounts.h"
+#include "core/SenderAccounts.h"
 
 #include <QFile>
 #include <QSignalSpy>

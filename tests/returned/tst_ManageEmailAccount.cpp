@@ -1,5 +1,5 @@
 #include "returned/ManageEmailAccount.h"
-#include "returned/SenderAccounts.h"
+#include "core/SenderAccounts.h"
 #include "WindowFixture.h"
 
 #include <QDir>

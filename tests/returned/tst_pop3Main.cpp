@@ -5,7 +5,7 @@
 #include "returned/Inbox.h"
 #include "returned/pop3Main.h"
 #include "returned/Pop3Session.h"
-#include "returned/SenderAccounts.h"
+#include "core/SenderAccounts.h"
 #include "WindowFixture.h"
 
 #include <QAction>

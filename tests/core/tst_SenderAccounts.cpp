@@ -1,9 +1,9 @@
-#include "returned/SenderAccounts.h"
+#include "core/SenderAccounts.h"
 #include "TempProgramFolder.h"
 
 #include <QtTest>
 
-using namespace bv::returned;
+using namespace bv;
 
 namespace {
 

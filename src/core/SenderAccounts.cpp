@@ -1,10 +1,10 @@
-#include "SenderAccounts.h"
+#include "core/SenderAccounts.h"
 
 #include "core/TextFile.h"
 
 #include <QFileInfo>
 
-namespace bv::returned {
+namespace bv {
 
 AccountsError::AccountsError(const QString& message)
     : std::runtime_error(message.toStdString()), m_message(message)
@@ -103,4 +103,4 @@ bool WriteSenderAccounts(const QString& programFolder, const QList<SenderAccount
     return writeTextLines(accountsFilePath(programFolder), lines, error);
 }
 
-} // namespace bv::returned
+} // namespace bv

@@ -6,7 +6,7 @@
 
 #include <optional>
 
-namespace bv::app {
+namespace bv {
 
 // An INI text as the program's settings files hold it. Section and key names
 // compare without regard to letter case; the first occurrence of a key wins.
@@ -63,4 +63,4 @@ private:
     QList<Section> m_sections;
 };
 
-} // namespace bv::app
+} // namespace bv

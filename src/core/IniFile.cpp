@@ -1,11 +1,11 @@
-#include "app/IniFile.h"
+#include "core/IniFile.h"
 
 #include "core/TextFile.h"
 
 #include <QFileInfo>
 #include <QMap>
 
-namespace bv::app {
+namespace bv {
 
 namespace {
 
@@ -188,4 +188,4 @@ QStringList IniFile::toLines() const
     return out;
 }
 
-} // namespace bv::app
+} // namespace bv

@@ -6,7 +6,7 @@
 
 #include <stdexcept>
 
-namespace bv::returned {
+namespace bv {
 
 // "Accounts.txt" cannot be read although it is there. Reading on as if there
 // were no accounts would let the sender window's "Close" overwrite the file
@@ -48,4 +48,4 @@ QString FormatSender(const QString& programFolder, const QString& name);
 bool WriteSenderAccounts(const QString& programFolder, const QList<SenderAccount>& accounts,
                          QString* error = nullptr);
 
-} // namespace bv::returned
+} // namespace bv
