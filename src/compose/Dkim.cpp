@@ -14,6 +14,7 @@
 #include <openssl/x509.h>
 
 #include <algorithm>
+#include <array>
 
 namespace bv::compose {
 
@@ -65,6 +66,13 @@ bool isWsp(char c)
 {
     return c == ' ' || c == '\t';
 }
+
+// Bytes the body's canonical form acts on: blanks and line ends.
+constexpr std::array<bool, 256> kActive = [] {
+    std::array<bool, 256> table{};
+    table[' '] = table['\t'] = table['\r'] = table['\n'] = true;
+    return table;
+}();
 
 QByteArray base64(QByteArrayView bytes)
 {
@@ -496,29 +504,25 @@ RelaxedBodyHash::RelaxedBodyHash() : m_digest(std::make_unique<Digest>())
     m_digest->ctx.reset(EVP_MD_CTX_new());
     if (!m_digest->ctx || EVP_DigestInit_ex(m_digest->ctx.get(), EVP_sha256(), nullptr) != 1)
         throw DkimError(QStringLiteral("SHA-256 is not available: %1.").arg(opensslReason()));
+    m_out.reserve(kFlushAt + 1024);
 }
 
 RelaxedBodyHash::~RelaxedBodyHash() = default;
 
-void RelaxedBodyHash::put(QByteArrayView bytes)
+void RelaxedBodyHash::flush()
 {
-    EVP_DigestUpdate(m_digest->ctx.get(), bytes.data(), size_t(bytes.size()));
+    EVP_DigestUpdate(m_digest->ctx.get(), m_out.constData(), size_t(m_out.size()));
     if (m_keep)
-        m_text += bytes;
+        m_text += m_out;
+    m_out.resize(0);
 }
 
-void RelaxedBodyHash::endLine()
+void RelaxedBodyHash::put(QByteArrayView bytes)
 {
-    m_blank = false;
-    if (m_line.isEmpty()) {
-        ++m_emptyLines;
-        return;
-    }
-    for (; m_emptyLines > 0; --m_emptyLines)
-        put("\r\n");
-    m_line += "\r\n";
-    put(m_line);
-    m_line.clear();
+    // Gathered, since a digest update per word would cost more than the hash.
+    m_out.append(bytes);
+    if (m_out.size() >= kFlushAt)
+        flush();
 }
 
 void RelaxedBodyHash::feed(QByteArrayView bytes)
@@ -534,54 +538,47 @@ void RelaxedBodyHash::feed(QByteArrayView bytes)
                 continue;
             }
         }
-        qsizetype j = i;
-        bool hasWsp = false;
-        while (j < n && p[j] != '\r' && p[j] != '\n') {
-            hasWsp |= isWsp(p[j]);
-            ++j;
-        }
-        if (j == n) {
-            appendReduced(QByteArrayView(p + i, j - i));
-            return;
-        }
-        if (!hasWsp && !m_blank && m_line.isEmpty() && j > i) {
-            // The common line: nothing to reduce, hashed from where it is.
-            for (; m_emptyLines > 0; --m_emptyLines)
-                put("\r\n");
-            if (p[j] == '\r' && j + 1 < n && p[j + 1] == '\n') {
-                put(QByteArrayView(p + i, j + 2 - i));
-                i = j + 2;
+        qsizetype k = i;
+        while (k < n && p[k] != '\r' && p[k] != '\n') {
+            if (isWsp(p[k])) {
+                m_blank = true;
+                ++k;
                 continue;
             }
-            put(QByteArrayView(p + i, j - i));
+            const qsizetype run = k;
+            while (k < n && !kActive[uchar(p[k])])
+                ++k;
+            // Empty lines count only once a line with text follows them; a
+            // run of blanks becomes one space unless it ends the line.
+            if (!m_lineStarted) {
+                for (; m_emptyLines > 0; --m_emptyLines)
+                    put("\r\n");
+                m_lineStarted = true;
+            }
+            if (m_blank)
+                put(" ");
+            m_blank = false;
+            put(QByteArrayView(p + run, k - run));
+        }
+        if (k == n)
+            return;
+        if (m_lineStarted)
             put("\r\n");
-        } else {
-            appendReduced(QByteArrayView(p + i, j - i));
-            endLine();
-        }
-        m_skipLf = p[j] == '\r';
-        i = j + 1;
-    }
-}
-
-void RelaxedBodyHash::appendReduced(QByteArrayView bytes)
-{
-    for (const char c : bytes) {
-        if (isWsp(c)) {
-            m_blank = true;
-            continue;
-        }
-        if (m_blank)
-            m_line += ' ';
+        else
+            ++m_emptyLines;
+        m_lineStarted = false;
         m_blank = false;
-        m_line += c;
+        m_skipLf = p[k] == '\r';
+        i = k + 1;
     }
 }
 
 QByteArray RelaxedBodyHash::finish()
 {
-    if (!m_line.isEmpty())
-        endLine();
+    if (m_lineStarted)
+        put("\r\n");
+    m_lineStarted = false;
+    flush();
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
     EVP_DigestFinal_ex(m_digest->ctx.get(), digest, &length);

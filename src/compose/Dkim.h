@@ -138,13 +138,14 @@ public:
     QByteArray text() const { return m_text; }
 
 private:
+    static constexpr qsizetype kFlushAt = 16 * 1024;
     void put(QByteArrayView bytes);
-    void appendReduced(QByteArrayView bytes);
-    void endLine();
+    void flush();
 
     struct Digest;
     std::unique_ptr<Digest> m_digest;
-    QByteArray m_line;         // the current line, blanks already reduced
+    QByteArray m_out;          // canonical text not yet hashed
+    bool m_lineStarted = false; // text of the current line is out
     bool m_blank = false;      // blanks seen since the last other byte
     bool m_skipLf = false;     // a CR ended the last line; an LF after it is its own
     qint64 m_emptyLines = 0;   // held back until a line with text follows
