@@ -2,10 +2,16 @@
 
 // The sample message of the composing benchmarks: bodies of words with merge
 // fields, and images of random bytes behind a GIF signature.
+#include "compose/ComposeMessage.h"
+
 #include <QByteArray>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QRandomGenerator>
 #include <QString>
 #include <QStringList>
+
+#include <cstdio>
 
 namespace bench {
 
@@ -41,6 +47,27 @@ inline QByteArray imageBytes(int size, quint32 seed)
         c = char(random.bounded(256));
     bytes.replace(0, 6, "GIF89a");
     return bytes;
+}
+
+// The sample message: a sender, a subject, both bodies, and two images
+// written into dir. False, with the reason printed, when they cannot be.
+inline bool sampleInput(const QTemporaryDir& dir, int bodyBytes, int imageSize,
+                        bv::compose::ComposeInput& input)
+{
+    const QString logo = dir.filePath("logo.gif");
+    const QString photo = dir.filePath("photo.gif");
+    for (const auto& [path, seed] : {std::pair{logo, 1u}, std::pair{photo, 2u}}) {
+        QFile f(path);
+        if (!f.open(QIODevice::WriteOnly) || f.write(imageBytes(imageSize, seed)) != imageSize) {
+            std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
+            return false;
+        }
+    }
+    input.sender = "Ann Sender <ann@example.com>";
+    input.subject = "Spring offer for you";
+    input.plainBody = body(bodyBytes, QString(), false);
+    input.htmlBody = body(bodyBytes, "<p>{{-img:" + logo + "-}} {{-img:" + photo + "-}}</p>\r\n", true);
+    return true;
 }
 
 } // namespace bench

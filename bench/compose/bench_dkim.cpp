@@ -56,21 +56,9 @@ int main(int argc, char** argv)
     const int imageSize = argc > 3 ? atoi(argv[3]) : 50 * 1024;
 
     QTemporaryDir dir;
-    const QString logo = dir.filePath("logo.gif");
-    const QString photo = dir.filePath("photo.gif");
-    for (const auto& [path, seed] : {std::pair{logo, 1u}, std::pair{photo, 2u}}) {
-        QFile f(path);
-        if (!f.open(QIODevice::WriteOnly) || f.write(bench::imageBytes(imageSize, seed)) != imageSize) {
-            std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
-            return 1;
-        }
-    }
     bv::compose::ComposeInput input;
-    input.sender = "Ann Sender <ann@example.com>";
-    input.subject = "Spring offer for you";
-    input.plainBody = bench::body(bodyBytes, QString(), false);
-    input.htmlBody =
-        bench::body(bodyBytes, "<p>{{-img:" + logo + "-}} {{-img:" + photo + "-}}</p>\r\n", true);
+    if (!bench::sampleInput(dir, bodyBytes, imageSize, input))
+        return 1;
 
     bv::SystemClock clock;
     bv::compose::TIpMailMessage message(clock);
