@@ -7,9 +7,10 @@ packages=(
   build-essential cmake ninja-build pkg-config clang-format
   qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libgl-dev
   libsqlite3-dev sqlite3
-  libgmime-3.0-dev libfreexl-dev libzip-dev shared-mime-info
+  libgmime-3.0-dev libfreexl-dev libzip-dev shared-mime-info libssl-dev
   python3 python3-aiosmtpd python3-xlwt python3-openpyxl openssl ca-certificates
   postfix dnsmasq-base dovecot-core dovecot-pop3d
+  python3-dkim libmail-dkim-perl libnet-dns-perl
   poppler-utils fonts-dejavu-core
   xvfb xauth imagemagick x11-utils openbox xdotool
 )

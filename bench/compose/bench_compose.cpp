@@ -2,6 +2,7 @@
 // the other on one thread, and reports the rate and the peak memory.
 //
 //   bench_compose [messages=10000] [body bytes=20480] [image bytes=51200]
+#include "SampleMessage.h"
 #include "compose/ComposeMessage.h"
 #include "compose/MailMessage.h"
 #include "core/Clock.h"
@@ -9,7 +10,6 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QRandomGenerator>
 #include <QTemporaryDir>
 
 #include <sys/resource.h>
@@ -34,40 +34,6 @@ long currentRssKb()
     return fields.size() > 1 ? fields[1].toLong() * 4 : -1;
 }
 
-QString body(int bytes, const QString& images, bool html)
-{
-    static const QStringList words = {"offer", "spring", "garden", "tools", "price", "Grüße",
-                                      "delivery", "a=b", "café", "week", "free", "order"};
-    QRandomGenerator random(42);
-    QString text = html ? "<HTML><BODY>\r\n<p>Dear {{-salutation-}} {{-lastname-}},</p>\r\n"
-                        : "Dear {{-salutation-}} {{-lastname-}},\r\n";
-    text += images;
-    int column = 0;
-    while (text.toUtf8().size() < bytes) {
-        const QString& w = words.at(random.bounded(int(words.size())));
-        text += w;
-        column += int(w.size()) + 1;
-        if (column > 60 + random.bounded(30)) {
-            text += html ? "<br>\r\n" : "\r\n";
-            column = 0;
-        } else {
-            text += ' ';
-        }
-    }
-    text += html ? "<p>{{-firstname-}}</p></BODY></HTML>\r\n" : "Bye {{-firstname-}}\r\n";
-    return text;
-}
-
-QByteArray imageBytes(int size, quint32 seed)
-{
-    QByteArray bytes(size, '\0');
-    QRandomGenerator random(seed);
-    for (char& c : bytes)
-        c = char(random.bounded(256));
-    bytes.replace(0, 6, "GIF89a");
-    return bytes;
-}
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -78,22 +44,9 @@ int main(int argc, char** argv)
     const int imageSize = argc > 3 ? atoi(argv[3]) : 50 * 1024;
 
     QTemporaryDir dir;
-    const QString logo = dir.filePath("logo.gif");
-    const QString photo = dir.filePath("photo.gif");
-    for (const auto& [path, seed] : {std::pair{logo, 1u}, std::pair{photo, 2u}}) {
-        QFile f(path);
-        if (!f.open(QIODevice::WriteOnly) || f.write(imageBytes(imageSize, seed)) != imageSize) {
-            std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
-            return 1;
-        }
-    }
-
     bv::compose::ComposeInput input;
-    input.sender = "Ann Sender <ann@example.com>";
-    input.subject = "Spring offer for you";
-    input.plainBody = body(bodyBytes, QString(), false);
-    input.htmlBody =
-        body(bodyBytes, "<p>{{-img:" + logo + "-}} {{-img:" + photo + "-}}</p>\r\n", true);
+    if (!bench::sampleInput(dir, bodyBytes, imageSize, input))
+        return 1;
 
     bv::SystemClock clock;
     bv::compose::TIpMailMessage message(clock);

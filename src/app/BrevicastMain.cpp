@@ -8,6 +8,7 @@
 #include "app/MessageDlgBVC.h"
 #include "app/ProgramIcon.h"
 #include "app/ReportCommands.h"
+#include "app/SenderDomains.h"
 #include "app/ShellCommands.h"
 #include "app/Splash.h"
 #include "core/Clock.h"
@@ -129,6 +130,9 @@ void TfrmBrevicastMain::connectControls()
         returned::TfrmManageEmailAccount accounts(m_services, this);
         m_services.dialogs.execModal(accounts);
         loadSenderNames();
+    });
+    connect(btnSenderDomains, &QPushButton::clicked, this, [this] {
+        TfrmSenderDomains::showFor(m_services, [this] { return fraDirectMail1->txtDNS->text(); }, this);
     });
     connect(Action7, &QAction::triggered, this, &QWidget::close);
     connect(Exit, &QAction::triggered, this, &QWidget::close);

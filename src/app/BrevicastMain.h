@@ -189,6 +189,7 @@ public:
     QLineEdit* txtCustomRecipientName = nullptr;
     QComboBox* cbFromEmail = nullptr;
     QPushButton* btnManageSenders = nullptr;
+    QPushButton* btnSenderDomains = nullptr;
     QComboBox* cbEmailSubject = nullptr;
     QPushButton* btnDeleteSubject = nullptr;
     QFrame* pnlSendTo = nullptr;

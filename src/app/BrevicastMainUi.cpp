@@ -463,6 +463,9 @@ QWidget* TfrmBrevicastMain::createSetup()
                                         txtCustomRecipientName, Panel2);
     cbFromEmail = named(new QComboBox(Panel2), "cbFromEmail");
     btnManageSenders = named(new QPushButton(QStringLiteral("Manage"), Panel2), "btnManageSenders");
+    btnSenderDomains = named(new QPushButton(QStringLiteral("Domains"), Panel2), "btnSenderDomains",
+                             QStringLiteral("Sender Domains"));
+    btnSenderDomains->setToolTip(QStringLiteral("Sender Domains: signing keys and DNS records"));
     cbEmailSubject = named(new QComboBox(Panel2), "cbEmailSubject");
     cbEmailSubject->setEditable(true);
     cbEmailSubject->setInsertPolicy(QComboBox::NoInsert);
@@ -478,7 +481,10 @@ QWidget* TfrmBrevicastMain::createSetup()
     form->addWidget(txtCustomRecipientName, 1, 1, 1, 2);
     form->addWidget(captionFor(QStringLiteral("From:"), "lblFrom", cbFromEmail, Panel2), 2, 0);
     form->addWidget(cbFromEmail, 2, 1);
-    form->addWidget(btnManageSenders, 2, 2);
+    auto* senderButtons = new QHBoxLayout;
+    senderButtons->addWidget(btnManageSenders);
+    senderButtons->addWidget(btnSenderDomains);
+    form->addLayout(senderButtons, 2, 2);
     form->addWidget(captionFor(QStringLiteral("Subject:"), "lblSubject", cbEmailSubject, Panel2), 3, 0);
     form->addWidget(cbEmailSubject, 3, 1);
     form->addWidget(btnDeleteSubject, 3, 2);

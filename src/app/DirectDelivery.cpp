@@ -37,6 +37,7 @@ void DirectDelivery::runPass(const QString& mask)
 {
     TfraDirectMail& frame = *m_window.fraDirectMail1;
     m_pool.setFileMask(mask);
+    m_pool.setSigner(m_run.signer());
     m_pool.RunDeliveryPass(frame.txtDNS->text(), frame.txtHELO->text(), frame.txtEmailPath->text());
 }
 

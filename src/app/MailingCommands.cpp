@@ -31,7 +31,7 @@ MailingCommands::MailingCommands(TfrmBrevicastMain& window) : QObject(&window), 
     // Runs on the delivery workers' threads; a message box they ask for is
     // shown on the user-interface thread.
     auto job = [&services, &localConnect, ui](const QString& path, const send::TSettings& settings) {
-        send::TSpoolDelivery delivery(localConnect, services.clock, {settings.DNSServer, settings.HeloName},
+        send::TSpoolDelivery delivery(localConnect, services.clock, {settings.DNSServer, settings.HeloName, settings.Signer},
                                       [&services, ui](const QString& text) {
                                           QMetaObject::invokeMethod(
                                               ui, [&services, text] { services.dialogs.message(text); },

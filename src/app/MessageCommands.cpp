@@ -3,6 +3,7 @@
 #include "app/BrevicastMain.h"
 #include "app/BrevicastMainUi.h"
 #include "app/CurrentMessage.h"
+#include "compose/DkimKeys.h"
 #include "compose/MergeFields.h"
 #include "compose/MimeEntity.h"
 #include "core/Dialogs.h"
@@ -258,6 +259,8 @@ void MessageCommands::preview()
         w.ComposeMessage(QStringLiteral("Mr."), QStringLiteral("Bob"), QStringLiteral("Jones"));
         compose::TIpMailMessage& message = w.smtpClient().message();
         message.setMailTo({previewRecipient()});
+        // Signed as a mailing would be, so the user sees what will go out.
+        message.setSigner(compose::DkimSignerForSender(w.services().programFolder, message.from()));
         message.SaveToFile(path);
     } catch (const compose::MessageError& e) {
         dialogs.showError(e.message());

@@ -1,5 +1,6 @@
 #include "MailMessage.h"
 
+#include "Dkim.h"
 #include "MimeEncoding.h"
 
 #include "core/Clock.h"
@@ -98,15 +99,19 @@ QString domainPart(const QString& text)
 
 } // namespace
 
+QString AddressOfMailbox(const QString& text)
+{
+    const qsizetype open = text.lastIndexOf(u'<');
+    if (open < 0)
+        return text;
+    const qsizetype close = text.indexOf(u'>', open);
+    return text.mid(open + 1, close < 0 ? -1 : close - open - 1);
+}
+
 QString NewMessageId(const QString& sender)
 {
     static std::atomic<quint64> counter{0};
-    QString address = sender;
-    const qsizetype open = address.indexOf(u'<');
-    if (open >= 0) {
-        const qsizetype close = address.indexOf(u'>', open);
-        address = address.mid(open + 1, close < 0 ? -1 : close - open - 1);
-    }
+    const QString address = AddressOfMailbox(sender);
     const qsizetype at = address.lastIndexOf(u'@');
     QString domain = at >= 0 ? domainPart(address.mid(at + 1)) : QString();
     if (domain.isEmpty())
@@ -367,19 +372,59 @@ QByteArray TIpMailMessage::Encode() const
     return out;
 }
 
+const DkimSigner* TIpMailMessage::activeSigner() const
+{
+    return m_signer && m_signer->signsFor(m_from) ? m_signer.get() : nullptr;
+}
+
 void TIpMailMessage::Encode(QByteArray& out) const
 {
     out.resize(0);
     out.reserve(qsizetype(bodiesSize()) + 2048 + 200 * partCount());
     MemorySink sink(out);
     write(sink);
+    if (const DkimSigner* signer = activeSigner())
+        out.prepend(signer->signatureFields(out, m_clock.now().toSecsSinceEpoch()));
 }
 
-void TIpMailMessage::Encode(QIODevice& out) const
+void TIpMailMessage::encodeUnsigned(QIODevice& out) const
 {
     DeviceSink sink(out);
     write(sink);
     sink.flush();
+}
+
+void TIpMailMessage::Encode(QIODevice& out) const
+{
+    const DkimSigner* signer = activeSigner();
+    if (!signer) {
+        encodeUnsigned(out);
+        return;
+    }
+    if (bodiesSize() <= kStagingThreshold) {
+        const QByteArray text = Encode();
+        if (out.write(text) != text.size())
+            throw MessageError(out.errorString());
+        return;
+    }
+    // Too large for memory: the signature needs the whole text before the
+    // text's first byte goes out, so it is read back from a staging file.
+    QTemporaryFile staged(QDir::tempPath() + QStringLiteral("/brevicast-msg-XXXXXX"));
+    if (!staged.open())
+        throw MessageError(QStringLiteral("Cannot create a temporary file. ") + staged.errorString());
+    encodeUnsigned(staged);
+    staged.seek(0);
+    const QByteArray fields = signer->signatureFields(staged, m_clock.now().toSecsSinceEpoch());
+    if (out.write(fields) != fields.size())
+        throw MessageError(out.errorString());
+    staged.seek(0);
+    while (!staged.atEnd()) {
+        const QByteArray chunk = staged.read(256 * 1024);
+        if (chunk.isEmpty())
+            throw MessageError(staged.errorString());
+        if (out.write(chunk) != chunk.size())
+            throw MessageError(out.errorString());
+    }
 }
 
 std::unique_ptr<QIODevice> TIpMailMessage::EncodeStaged() const

@@ -12,6 +12,8 @@ class QIODevice;
 
 namespace bv::compose {
 
+class DkimSigner;
+
 // The message is its own top entity and adds the header fields. Fields the
 // program never sets (Reply-To, In-Reply-To, ...) are not kept.
 // "Wed, 09 Dec 2026 20:50:03 +0100": the date form of RFC 5322, in English
@@ -20,6 +22,9 @@ QByteArray Rfc5322Date(const QDateTime& when);
 // "<...@domain>", never the same twice; the domain is that of the address in
 // sender, or the computer's name when it has none.
 QString NewMessageId(const QString& sender);
+// The address of a From or To text: inside its last angle brackets, or the
+// whole text.
+QString AddressOfMailbox(const QString& text);
 
 class TIpMailMessage : public TIpMimeEntity
 {
@@ -62,7 +67,15 @@ public:
 
     const Clock& clock() const { return m_clock; }
 
-    // The whole message text: header block, empty line, MIME tree.
+    // Signs every encoding of a message from the signer's domain: the
+    // DKIM-Signature fields stand first, over the text exactly as encoded.
+    // Kept across Clear(), so one signer serves a whole mailing.
+    void setSigner(std::shared_ptr<const DkimSigner> signer) { m_signer = std::move(signer); }
+    const std::shared_ptr<const DkimSigner>& signer() const { return m_signer; }
+
+    // The whole message text: header block, empty line, MIME tree; signed
+    // when a signer for the From domain is set. Signing failures throw
+    // DkimError, a MessageError.
     QByteArray Encode() const;
     // The same in out, reusing its memory.
     void Encode(QByteArray& out) const;
@@ -86,6 +99,8 @@ public:
 private:
     template <typename Sink> void write(Sink& sink) const;
     QByteArray headerBlock() const;
+    const DkimSigner* activeSigner() const;
+    void encodeUnsigned(QIODevice& out) const;
 
     const Clock& m_clock;
     QString m_from;
@@ -96,6 +111,7 @@ private:
     QDateTime m_date;
     QString m_messageId;
     QStringList m_userFields;
+    std::shared_ptr<const DkimSigner> m_signer;
     CodingProgress m_onCodingProgress;
     std::vector<QByteArray> m_spareBuffers;
     QByteArray m_readBuffer;

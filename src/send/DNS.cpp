@@ -1,6 +1,7 @@
 #include "DNS.h"
 
 #include <QDeadlineTimer>
+#include <QFile>
 #include <QHostAddress>
 #include <QHostInfo>
 #include <QRandomGenerator>
@@ -25,6 +26,10 @@ constexpr int kMaxName = 255; // octets on the wire, terminating zero included
 constexpr int kMaxLabel = 63;
 constexpr int kMaxReply = 8192;
 constexpr quint16 kTypeMx = 15;
+constexpr quint16 kTypeTxt = 16;
+constexpr quint16 kTypeOpt = 41;
+constexpr quint16 kEdnsPayload = 4096;
+constexpr qint64 kMaxResolvConf = 64 * 1024;
 constexpr quint16 kClassIn = 1;
 
 quint16 read16(QByteArrayView bytes, qsizetype at)
@@ -230,7 +235,9 @@ quint16 NewQueryId()
     return quint16(QRandomGenerator::global()->bounded(65535));
 }
 
-QByteArray BuildMxQuery(const QString& domain, quint16 id)
+namespace {
+
+QByteArray buildQuery(const QString& domain, quint16 type, quint16 id, bool edns)
 {
     QByteArray name = domain.toUtf8();
     const bool ascii =
@@ -242,13 +249,13 @@ QByteArray BuildMxQuery(const QString& domain, quint16 id)
     if (name.isEmpty())
         return {};
     QByteArray query;
-    query.reserve(kHeaderSize + name.size() + 6);
+    query.reserve(kHeaderSize + name.size() + 17);
     put16(query, id);
     put16(query, 0x0100); // QUERY, recursion desired
     put16(query, 1);
     put16(query, 0);
     put16(query, 0);
-    put16(query, 0);
+    put16(query, edns ? 1 : 0);
     for (const QByteArray& label : name.split('.')) {
         if (label.isEmpty() || label.size() > kMaxLabel)
             return {};
@@ -258,17 +265,101 @@ QByteArray BuildMxQuery(const QString& domain, quint16 id)
     query += '\0';
     if (query.size() - kHeaderSize > kMaxName)
         return {};
-    put16(query, kTypeMx);
+    put16(query, type);
     put16(query, kClassIn);
+    if (edns) {
+        query += '\0'; // the root name
+        put16(query, kTypeOpt);
+        put16(query, kEdnsPayload);
+        put16(query, 0); // extended code and version
+        put16(query, 0); // flags
+        put16(query, 0); // no options
+    }
     return query;
+}
+
+// Response code 0 or 3 of a reply to our query; nullopt for anything else.
+std::optional<DnsStatus> replyStatus(QByteArrayView reply, quint16 id)
+{
+    if (reply.size() < kHeaderSize || read16(reply, 0) != id)
+        return std::nullopt;
+    const quint16 flags = read16(reply, 2);
+    if (!(flags & 0x8000))
+        return std::nullopt;
+    if ((flags & 0x000F) == 3)
+        return DnsStatus::NoSuchName;
+    if ((flags & 0x000F) != 0)
+        return std::nullopt;
+    if (flags & 0x0200)
+        return DnsStatus::Truncated;
+    return DnsStatus::Answered;
+}
+
+} // namespace
+
+QByteArray BuildMxQuery(const QString& domain, quint16 id)
+{
+    return buildQuery(domain, kTypeMx, id, false);
+}
+
+QByteArray BuildTxtQuery(const QString& name, quint16 id)
+{
+    return buildQuery(name, kTypeTxt, id, true);
+}
+
+TxtAnswer DecodeTxtReply(QByteArrayView reply, quint16 id)
+{
+    TxtAnswer answer;
+    const std::optional<DnsStatus> status = replyStatus(reply, id);
+    if (!status)
+        return answer;
+    if (*status != DnsStatus::Answered) {
+        answer.status = *status;
+        return answer;
+    }
+    const int questions = read16(reply, 4);
+    const int answers = read16(reply, 6);
+    qsizetype pos = kHeaderSize;
+    for (int i = 0; i < questions; ++i) {
+        if (!readName(reply, pos) || pos + 4 > reply.size())
+            return answer;
+        pos += 4;
+    }
+    // Only the answer section: a record elsewhere in the reply is not the
+    // name's own.
+    QList<QByteArray> records;
+    for (int i = 0; i < answers; ++i) {
+        if (!readName(reply, pos) || pos + 10 > reply.size())
+            return answer;
+        const quint16 type = read16(reply, pos);
+        const quint16 klass = read16(reply, pos + 2);
+        const qsizetype dataLength = read16(reply, pos + 8);
+        pos += 10;
+        const qsizetype dataEnd = pos + dataLength;
+        if (dataEnd > reply.size())
+            return answer;
+        if (type == kTypeTxt && klass == kClassIn) {
+            QByteArray text;
+            for (qsizetype at = pos; at < dataEnd;) {
+                const qsizetype length = uchar(reply[at]);
+                if (at + 1 + length > dataEnd)
+                    return answer;
+                text += reply.sliced(at + 1, length);
+                at += 1 + length;
+            }
+            records << text;
+        }
+        pos = dataEnd;
+    }
+    answer.status = DnsStatus::Answered;
+    answer.records = records;
+    return answer;
 }
 
 std::vector<MxRecord> DecodeMxReply(QByteArrayView reply, quint16 id)
 {
-    if (reply.size() < kHeaderSize || read16(reply, 0) != id)
-        return {};
-    const quint16 flags = read16(reply, 2);
-    if (!(flags & 0x8000) || (flags & 0x000F) != 0)
+    const std::optional<DnsStatus> status = replyStatus(reply, id);
+    if (!status || *status == DnsStatus::NoSuchName)
         return {};
     const int questions = read16(reply, 4);
     const int records = read16(reply, 6) + read16(reply, 8) + read16(reply, 10);
@@ -319,21 +410,74 @@ QStringList OrderedMxHosts(std::vector<MxRecord> records)
     return hosts;
 }
 
-QString GetMXHosts(const QString& address, const QString& dnsServer, int timeoutMs)
+namespace {
+
+// The reply to query from the server text; empty on any failure.
+QByteArray ask(const QByteArray& query, const QString& dnsServer, int timeoutMs)
 {
-    const quint16 id = NewQueryId();
-    const QByteArray query = BuildMxQuery(MxDomain(address), id);
     const std::optional<ServerText> server = parseServer(dnsServer);
     if (query.isEmpty() || !server)
         return {};
     const std::optional<QHostAddress> serverAddress = resolve(server->host);
     if (!serverAddress)
         return {};
-    const QByteArray reply = exchange(*serverAddress, server->port, query, timeoutMs);
+    return exchange(*serverAddress, server->port, query, timeoutMs);
+}
+
+} // namespace
+
+QString GetMXHosts(const QString& address, const QString& dnsServer, int timeoutMs)
+{
+    const quint16 id = NewQueryId();
+    const QByteArray reply = ask(BuildMxQuery(MxDomain(address), id), dnsServer, timeoutMs);
     QString text;
     for (const QString& host : OrderedMxHosts(DecodeMxReply(reply, id)))
         text += host + QLatin1String("\r\n");
     return text;
+}
+
+TxtAnswer LookupTxt(const QString& name, const QString& dnsServer, int timeoutMs)
+{
+    const quint16 id = NewQueryId();
+    return DecodeTxtReply(ask(BuildTxtQuery(name, id), dnsServer, timeoutMs), id);
+}
+
+MxAnswer LookupMx(const QString& domain, const QString& dnsServer, int timeoutMs)
+{
+    const quint16 id = NewQueryId();
+    const QByteArray reply = ask(BuildMxQuery(domain, id), dnsServer, timeoutMs);
+    MxAnswer answer;
+    const std::optional<DnsStatus> status = replyStatus(reply, id);
+    if (!status)
+        return answer;
+    answer.status = *status;
+    answer.hosts = OrderedMxHosts(DecodeMxReply(reply, id));
+    return answer;
+}
+
+QString SystemDnsServer(const QString& resolvConf)
+{
+    QFile file(resolvConf);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray text = file.read(kMaxResolvConf);
+    for (const QByteArray& line : text.split('\n')) {
+        const QList<QByteArray> words = line.simplified().split(' ');
+        if (words.size() >= 2 && words[0] == "nameserver") {
+            const QString server = QString::fromLatin1(words[1]);
+            // A bare IPv6 address takes brackets only when a port follows;
+            // parseServer reads it whole.
+            if (!QHostAddress(server).isNull())
+                return server;
+        }
+    }
+    return {};
+}
+
+QString DnsServerOrSystem(const QString& setting)
+{
+    const QString trimmed = setting.trimmed();
+    return trimmed.isEmpty() ? SystemDnsServer() : trimmed;
 }
 
 } // namespace bv::send

@@ -43,4 +43,44 @@ QStringList OrderedMxHosts(std::vector<MxRecord> records);
 // or any fault at all, gives the empty text.
 QString GetMXHosts(const QString& address, const QString& dnsServer, int timeoutMs);
 
+// What one query found, for checks that must tell a missing record from a
+// server that did not answer.
+enum class DnsStatus
+{
+    Answered,   // response code 0; the records may still be none
+    NoSuchName, // response code 3
+    Truncated,  // the answer did not fit the reply
+    Failed      // no reply in time, another response code, or a malformed reply
+};
+
+struct TxtAnswer
+{
+    DnsStatus status = DnsStatus::Failed;
+    // One entry per TXT record of the answer section, its strings joined.
+    QList<QByteArray> records;
+};
+
+struct MxAnswer
+{
+    DnsStatus status = DnsStatus::Failed;
+    QStringList hosts; // in the order they are tried
+};
+
+// A query for the TXT records (type 16) of name. It offers EDNS0 with a
+// 4096-byte payload, since a key's record can pass the 512 bytes of plain
+// DNS. Empty when the name cannot be written as a DNS name.
+QByteArray BuildTxtQuery(const QString& name, quint16 id);
+// The TXT records of the answer section of an untrusted reply. Anything
+// malformed gives Failed with no records.
+TxtAnswer DecodeTxtReply(QByteArrayView reply, quint16 id);
+
+// One query each, to the one server, within timeoutMs.
+TxtAnswer LookupTxt(const QString& name, const QString& dnsServer, int timeoutMs);
+MxAnswer LookupMx(const QString& domain, const QString& dnsServer, int timeoutMs);
+
+// The first "nameserver" of a resolv.conf file; empty when there is none.
+QString SystemDnsServer(const QString& resolvConf = QStringLiteral("/etc/resolv.conf"));
+// The server the setting names, or the system's first one when it is blank.
+QString DnsServerOrSystem(const QString& setting);
+
 } // namespace bv::send

@@ -148,6 +148,7 @@ void TSpoolDelivery::writeErrorReport(const QString& path, const SpoolMessage& m
 {
     try {
         compose::TIpMailMessage report(m_clock);
+        report.setSigner(m_settings.signer);
         compose::ComposeErrorReport(report, message.from(),
                                     message.recipientEntries().join(QStringLiteral(", ")),
                                     message.subject(), errorText);

@@ -4,6 +4,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <memory>
 
 namespace bv {
 class Clock;
@@ -11,6 +12,10 @@ class Clock;
 
 namespace bv::data {
 class Connection;
+}
+
+namespace bv::compose {
+class DkimSigner;
 }
 
 // DirectMail, the worker's side: the delivery of one spool file straight to a
@@ -25,6 +30,7 @@ struct DirectDeliverySettings
 {
     QString DNSServer; // address or host name, ":port" optional
     QString HeloName;  // empty: the computer's host name
+    std::shared_ptr<const compose::DkimSigner> signer = nullptr; // signs the error reports
 };
 
 struct DeliveryOutcome

@@ -23,6 +23,8 @@ struct TSettings
     QString FileMask; // "BVC_*.eml" or "ERR_BVC_*.eml"; empty before the first pass
     QString EmailPath; // the spool folder, ending with a separator
     QString HeloName;
+    // Signs the error reports the workers write; null when the domain has no key.
+    std::shared_ptr<const compose::DkimSigner> Signer = nullptr;
 };
 
 // The job of one worker: deliver the file and record a failure. Runs on the
@@ -43,6 +45,10 @@ public:
 
     const TSettings& settings() const { return m_settings; }
     void setFileMask(const QString& mask) { m_settings.FileMask = mask; }
+    void setSigner(std::shared_ptr<const compose::DkimSigner> signer)
+    {
+        m_settings.Signer = std::move(signer);
+    }
     // 0 turns the 200 ms wait of the dispatch loop off (benchmarks).
     void setDispatchWaitMs(int ms) { m_dispatchWaitMs = ms; }
 

@@ -1,6 +1,7 @@
 #include "MailingRun.h"
 
 #include "compose/ComposeMessage.h"
+#include "compose/DkimKeys.h"
 #include "compose/MailMessage.h"
 #include "core/Clock.h"
 #include "core/Dialogs.h"
@@ -188,6 +189,14 @@ bool TMailingRun::prepare()
     m_host.setTotalErrors(QStringLiteral("Total Errors: 0"));
     if (!checksPass())
         return false;
+    // Before anything is queued or sent: a key that was meant to sign and
+    // cannot must never let the mailing go out unsigned.
+    try {
+        m_signer = compose::DkimSignerForSender(m_services.programFolder, m_settings.senderText);
+    } catch (const compose::DkimError& e) {
+        m_signer.reset();
+        throw PreparationError{e.message() + QStringLiteral(" Nothing has been sent.")};
+    }
 
     m_errorCount = 0;
     m_connectErrors = 0;
@@ -336,6 +345,7 @@ TIpSmtpClient& TMailingRun::createClient()
     client.setDomain(m_settings.domain);
     client.setTimerInterval(500);
     client.setTimeLimits(m_timeLimits);
+    client.message().setSigner(m_signer);
     connect(&client, &TIpSmtpClient::OnConnectError, this, &TMailingRun::IpSmtpClient1ConnectError);
     connect(&client, &TIpSmtpClient::OnError, this, &TMailingRun::IpSmtpClient1Error);
     connect(&client, &TIpSmtpClient::OnResponse, this, &TMailingRun::IpSmtpClient1Response);

@@ -14,8 +14,9 @@ struct Services;
 }
 
 namespace bv::compose {
+class DkimSigner;
 class TIpMailMessage;
-}
+} // namespace bv::compose
 
 namespace bv::send {
 
@@ -117,6 +118,9 @@ public:
     // Applied to every client the run creates (tests shorten them).
     void setClientTimeLimits(const SmtpTimeLimits& limits) { m_timeLimits = limits; }
 
+    // The signer of the sender's domain for the run in progress, or null.
+    const std::shared_ptr<const compose::DkimSigner>& signer() const { return m_signer; }
+
     data::TableView& pendingView() { return *m_pending; }
     int processedCount() const { return m_processed; }
     int attemptedCount() const { return m_attempted; }
@@ -159,6 +163,7 @@ private:
 
     RunKind m_kind = RunKind::NewMailing;
     RunSettings m_settings;
+    std::shared_ptr<const compose::DkimSigner> m_signer;
     bool m_inProgress = false;
     bool m_running = false;
     bool m_notPaused = false;

@@ -125,6 +125,7 @@ void TIpSmtpClient::replaceMessage()
 {
     auto fresh = std::make_unique<compose::TIpMailMessage>(m_clock);
     fresh->setOnCodingProgress(m_message->codingProgressHandler());
+    fresh->setSigner(m_message->signer());
     m_message = std::move(fresh);
 }
 

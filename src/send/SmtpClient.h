@@ -108,7 +108,7 @@ public:
     compose::TIpMailMessage& message() { return *m_message; }
     const compose::TIpMailMessage& message() const { return *m_message; }
     // After a message was accepted the client starts over with an empty one;
-    // the coding-progress handler stays connected.
+    // the coding-progress handler stays connected and the signer set.
     void replaceMessage();
 
     TIpSmtpStates state() const { return m_state; }

@@ -228,6 +228,12 @@ private slots:
     void scripted();
     void decode_data();
     void decode();
+    void decodeTxt_data();
+    void decodeTxt();
+    void txtAndMxLookups_data();
+    void txtAndMxLookups();
+    void systemDnsServer_data();
+    void systemDnsServer();
     void queryIds_areRandomAndNever65535();
     void decoder_survivesMutatedReplies();
 
@@ -246,6 +252,9 @@ void TestDns::initTestCase()
                  QStringLiteral("--mx-host=eq.test,mail1.eq.test,10"),
                  QStringLiteral("--mx-host=eq.test,mail2.eq.test,10"),
                  QStringLiteral("--host-record=aonly.test,127.0.0.9"),
+                 QStringLiteral("--txt-record=multi.test,v=DKIM1; k=rsa; ,p=abc"),
+                 QStringLiteral("--txt-record=spf.test,v=spf1 -all"),
+                 QStringLiteral("--txt-record=spf.test,v=spf1 mx -all"),
              }),
              qPrintable(m_dnsmasq.error()));
     // Real replies seed the fuzzing of the decoder.
@@ -260,6 +269,14 @@ void TestDns::initTestCase()
         socket.readDatagram(reply.data(), reply.size());
         m_realReplies << qMakePair(reply, id);
     }
+    const quint16 id = NewQueryId();
+    QUdpSocket socket;
+    socket.writeDatagram(BuildTxtQuery(QStringLiteral("multi.test"), id), QHostAddress::LocalHost,
+                         port);
+    QVERIFY(socket.waitForReadyRead(3000));
+    QByteArray reply(int(socket.pendingDatagramSize()), '\0');
+    socket.readDatagram(reply.data(), reply.size());
+    m_realReplies << qMakePair(reply, id);
 }
 
 void TestDns::lookup_data()
@@ -453,6 +470,130 @@ void TestDns::decode()
     QCOMPARE(got, hosts);
 }
 
+namespace {
+
+QByteArray txt(const QList<QByteArray>& strings)
+{
+    QByteArray data;
+    for (const QByteArray& s : strings)
+        data += char(s.size()) + s;
+    return record(kQuestionName, 16, data);
+}
+
+QString statusText(DnsStatus status)
+{
+    switch (status) {
+    case DnsStatus::Answered:
+        return QStringLiteral("answered");
+    case DnsStatus::NoSuchName:
+        return QStringLiteral("no such name");
+    case DnsStatus::Truncated:
+        return QStringLiteral("truncated");
+    case DnsStatus::Failed:
+        return QStringLiteral("failed");
+    }
+    return {};
+}
+
+} // namespace
+
+void TestDns::decodeTxt_data()
+{
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<QString>("status");
+    QTest::addColumn<QByteArray>("records"); // joined by "|"
+    const QByteArray spf = txt({"v=spf1 -all"});
+    QTest::newRow("strings of one record joined")
+        << replyHead(1) + txt({"v=DKIM1; ", "p=", "abc"}) << "answered" << QByteArray("v=DKIM1; p=abc");
+    QTest::newRow("several records, empty strings")
+        << replyHead(3) + spf + txt({"", "x"}) + txt({""}) << "answered"
+        << QByteArray("v=spf1 -all|x|");
+    QTest::newRow("a string of 255 bytes")
+        << replyHead(1) + txt({QByteArray(255, 'k'), "z"}) << "answered"
+        << QByteArray(255, 'k') + "z";
+    QTest::newRow("other types and other sections ignored")
+        << replyHead(2, 1, 1) + record(kQuestionName, 5, wireName("alias.example")) + spf +
+               txt({"authority"}) + txt({"additional"})
+        << "answered" << QByteArray("v=spf1 -all");
+    QTest::newRow("no records") << replyHead(0) << "answered" << QByteArray();
+    QTest::newRow("string longer than its record")
+        << replyHead(1) + record(kQuestionName, 16, QByteArray("\x05" "abc", 4)) << "failed"
+        << QByteArray();
+    QTest::newRow("record longer than the reply")
+        << (replyHead(1) + spf).chopped(2) << "failed" << QByteArray();
+    QTest::newRow("name error") << replyHead(0, 0, 0, 0x8183) << "no such name" << QByteArray();
+    QTest::newRow("server failure") << replyHead(1, 0, 0, 0x8182) + spf << "failed" << QByteArray();
+    QTest::newRow("truncated") << replyHead(1, 0, 0, 0x8380) + spf << "truncated" << QByteArray();
+    QTest::newRow("a query, not a reply") << replyHead(1, 0, 0, 0x0100) + spf << "failed"
+                                          << QByteArray();
+}
+
+void TestDns::decodeTxt()
+{
+    QFETCH(QByteArray, reply);
+    QFETCH(QString, status);
+    QFETCH(QByteArray, records);
+    const TxtAnswer answer = DecodeTxtReply(reply, kId);
+    QCOMPARE(statusText(answer.status), status);
+    QCOMPARE(answer.records.join('|'), records);
+    QCOMPARE(DecodeTxtReply(reply, kId + 1).status, DnsStatus::Failed);
+}
+
+void TestDns::txtAndMxLookups_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("txt");
+    QTest::addColumn<QString>("mx");
+    QTest::newRow("TXT in two strings") << "multi.test" << "answered: v=DKIM1; k=rsa; p=abc"
+                                        << "answered: ";
+    QTest::newRow("two TXT records") << "spf.test" << "answered: v=spf1 -all|v=spf1 mx -all"
+                                     << "answered: ";
+    QTest::newRow("MX only") << "order.test" << "answered: "
+                             << "answered: 127.0.0.5|127.0.0.10|127.0.0.100";
+    QTest::newRow("no such name") << "nx.test" << "no such name: " << "no such name: ";
+}
+
+void TestDns::txtAndMxLookups()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, txt);
+    QFETCH(QString, mx);
+    const TxtAnswer t = LookupTxt(name, m_dnsmasq.server(), 3000);
+    QList<QByteArray> records = t.records;
+    std::sort(records.begin(), records.end());
+    QCOMPARE(statusText(t.status) + ": " + QString::fromLatin1(records.join('|')), txt);
+    const MxAnswer m = LookupMx(name, m_dnsmasq.server(), 3000);
+    QCOMPARE(statusText(m.status) + ": " + m.hosts.join('|'), mx);
+    // A server that never answers: failed, within the time limit.
+    QCOMPARE(LookupTxt(name, m_scripted.server(), 100).status, DnsStatus::Failed);
+}
+
+void TestDns::systemDnsServer_data()
+{
+    QTest::addColumn<QByteArray>("conf");
+    QTest::addColumn<QString>("server");
+    QTest::newRow("first nameserver")
+        << QByteArray("# local\nsearch x.test\nnameserver 10.0.0.53\nnameserver 10.0.0.54\n")
+        << "10.0.0.53";
+    QTest::newRow("blanks and tabs") << QByteArray("  nameserver\t192.0.2.1  \r\n") << "192.0.2.1";
+    QTest::newRow("IPv6") << QByteArray("nameserver ::1\n") << "::1";
+    QTest::newRow("not an address is passed over")
+        << QByteArray("nameserver resolver.test\nnameserver 192.0.2.7\n") << "192.0.2.7";
+    QTest::newRow("none") << QByteArray("search x.test\n") << "";
+}
+
+void TestDns::systemDnsServer()
+{
+    QFETCH(QByteArray, conf);
+    QFETCH(QString, server);
+    QTemporaryDir dir;
+    QFile file(dir.filePath("resolv.conf"));
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(conf) == conf.size());
+    file.close();
+    QCOMPARE(SystemDnsServer(file.fileName()), server);
+    QCOMPARE(SystemDnsServer(dir.filePath("missing")), QString());
+}
+
 void TestDns::queryIds_areRandomAndNever65535()
 {
     QSet<quint16> seen;
@@ -511,6 +652,12 @@ void TestDns::decoder_survivesMutatedReplies()
                 break;
             }
         }
+        const TxtAnswer txt = DecodeTxtReply(r, id);
+        qsizetype txtBytes = 0;
+        for (const QByteArray& t : txt.records)
+            txtBytes += t.size();
+        QVERIFY2(txtBytes <= r.size(), qPrintable(r.toHex()));
+        QVERIFY(txt.status == DnsStatus::Answered || txt.records.isEmpty());
         const std::vector<MxRecord> records = DecodeMxReply(r, id);
         if (!records.empty())
             ++withHosts;
