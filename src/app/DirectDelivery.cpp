@@ -30,14 +30,14 @@ DirectDelivery::DirectDelivery(TfrmBrevicastMain& window, send::TMailingRun& run
 
 void DirectDelivery::ClearSpool()
 {
-    m_pool.ClearSpool(m_window.fraDirectMail1->txtEmailPath->text());
+    m_pool.ClearSpool(m_window.fraDirectMail1->spoolFolder(false));
 }
 
 void DirectDelivery::runPass(const QString& mask)
 {
     TfraDirectMail& frame = *m_window.fraDirectMail1;
     m_pool.setFileMask(mask);
-    m_pool.RunDeliveryPass(frame.txtDNS->text(), frame.txtHELO->text(), frame.txtEmailPath->text());
+    m_pool.RunDeliveryPass(frame.txtDNS->text(), frame.txtHELO->text(), frame.spoolFolder(true));
 }
 
 void DirectDelivery::SendDirect()
@@ -46,7 +46,7 @@ void DirectDelivery::SendDirect()
     try {
         TfraDirectMail& frame = *m_window.fraDirectMail1;
         frame.normaliseFolderField();
-        if (!QDir(frame.txtEmailPath->text()).exists())
+        if (!QDir(frame.spoolFolder(true)).exists())
             throw PassError{QStringLiteral("The Temporary Folder you specified does not exist, please re-enter.")};
         connect(&m_pool, &send::TDirectMail::OnThreadCountChanged, this,
                 &DirectDelivery::DirectMailThreadCountChange);
