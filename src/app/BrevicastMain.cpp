@@ -430,6 +430,8 @@ QList<ControlValue> TfrmBrevicastMain::windowState() const
         ControlValue::edit(QStringLiteral("txtUser"), txtUser->text()),
         ControlValue::edit(QStringLiteral("txtPassword"), txtPassword->text()),
         ControlValue::checkBox(QStringLiteral("cbxAuth"), cbxAuth->isChecked()),
+        // Off in files written before it existed.
+        ControlValue::checkBox(QStringLiteral("cbxAllowPlainPassword"), cbxAllowPlainPassword->isChecked(), false),
         ControlValue::checkBox(QStringLiteral("cbxDirect"), frame->cbxDirect->isChecked()),
         ControlValue::edit(QStringLiteral("txtEmailPath"), frame->txtEmailPath->text()),
         ControlValue::edit(QStringLiteral("txtDNS"), frame->txtDNS->text()),
@@ -468,6 +470,7 @@ void TfrmBrevicastMain::applyWindowState(const QList<ControlValue>& controls)
     QHash<QString, QCheckBox*> checks{
         {QStringLiteral("cbxSMTP"), cbxSMTP},
         {QStringLiteral("cbxAuth"), cbxAuth},
+        {QStringLiteral("cbxAllowPlainPassword"), cbxAllowPlainPassword},
         {QStringLiteral("cbxDirect"), fraDirectMail1->cbxDirect},
         {QStringLiteral("cbxErrorsByEmail"), cbxErrorsByEmail},
     };

@@ -217,6 +217,7 @@ public:
     QLineEdit* txtUser = nullptr;
     QLineEdit* txtPassword = nullptr;
     QCheckBox* cbxAuth = nullptr;
+    QCheckBox* cbxAllowPlainPassword = nullptr;
     TfraDirectMail* fraDirectMail1 = nullptr;
     QLabel* lblDirectWarning = nullptr;
     QCheckBox* cbxErrorsByEmail = nullptr;

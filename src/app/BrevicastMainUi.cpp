@@ -427,6 +427,12 @@ QWidget* TfrmBrevicastMain::createStatusPages()
     auto* authForm = new QFormLayout(gbAuth);
     authForm->addRow(captionFor(QStringLiteral("User ID"), "lblUser", txtUser, gbAuth), txtUser);
     authForm->addRow(captionFor(QStringLiteral("Password"), "lblPassword", txtPassword, gbAuth), txtPassword);
+    cbxAllowPlainPassword = named(new QCheckBox(QStringLiteral("Allow password without encryption"), gbAuth),
+                                  "cbxAllowPlainPassword");
+    cbxAllowPlainPassword->setToolTip(QStringLiteral(
+        "Send the password even when the server offers no encryption (STARTTLS): anyone on the way can "
+        "read it then. Servers on this computer always get it."));
+    authForm->addRow(cbxAllowPlainPassword);
     auto* smtp = new QVBoxLayout(TabSheet4);
     smtp->addWidget(cbxSMTP);
     smtp->addWidget(gbSMTPSetup);

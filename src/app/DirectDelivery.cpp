@@ -30,7 +30,7 @@ DirectDelivery::DirectDelivery(TfrmBrevicastMain& window, send::TMailingRun& run
 
 void DirectDelivery::ClearSpool()
 {
-    m_pool.ClearSpool(m_window.fraDirectMail1->txtEmailPath->text());
+    m_pool.ClearSpool(m_window.fraDirectMail1->spoolFolder(false));
 }
 
 void DirectDelivery::runPass(const QString& mask)
@@ -38,7 +38,7 @@ void DirectDelivery::runPass(const QString& mask)
     TfraDirectMail& frame = *m_window.fraDirectMail1;
     m_pool.setFileMask(mask);
     m_pool.setSigner(m_run.signer());
-    m_pool.RunDeliveryPass(frame.txtDNS->text(), frame.txtHELO->text(), frame.txtEmailPath->text());
+    m_pool.RunDeliveryPass(frame.txtDNS->text(), frame.txtHELO->text(), frame.spoolFolder(true));
 }
 
 void DirectDelivery::SendDirect()
@@ -47,7 +47,7 @@ void DirectDelivery::SendDirect()
     try {
         TfraDirectMail& frame = *m_window.fraDirectMail1;
         frame.normaliseFolderField();
-        if (!QDir(frame.txtEmailPath->text()).exists())
+        if (!QDir(frame.spoolFolder(true)).exists())
             throw PassError{QStringLiteral("The Temporary Folder you specified does not exist, please re-enter.")};
         connect(&m_pool, &send::TDirectMail::OnThreadCountChanged, this,
                 &DirectDelivery::DirectMailThreadCountChange);

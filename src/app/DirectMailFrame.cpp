@@ -65,6 +65,7 @@ TfraDirectMail::TfraDirectMail(Dialogs& dialogs, const QString& programFolder, Q
     // Leaving the field normalises it, edited or not.
     txtEmailPath->installEventFilter(this);
     connect(btnEmailPath, &QToolButton::clicked, this, &TfraDirectMail::chooseFolder);
+    txtEmailPath->setPlaceholderText(defaultSpoolFolder(m_programFolder));
     refreshDirectSend();
 }
 
@@ -81,8 +82,26 @@ bool TfraDirectMail::eventFilter(QObject* watched, QEvent* event)
 QString TfraDirectMail::normalisedFolder(const QString& text)
 {
     QString folder = text.trimmed();
-    if (!folder.endsWith(QDir::separator()))
+    if (!folder.isEmpty() && !folder.endsWith(QDir::separator()))
         folder += QDir::separator();
+    return folder;
+}
+
+QString TfraDirectMail::defaultSpoolFolder(const QString& programFolder)
+{
+    return QDir::toNativeSeparators(QDir(programFolder).filePath(QStringLiteral("Spool"))) + QDir::separator();
+}
+
+QString TfraDirectMail::spoolFolder(bool create) const
+{
+    const QString field = normalisedFolder(txtEmailPath->text());
+    // Never the root of the file system: that is where an empty field used to
+    // put the spool files.
+    if (!field.isEmpty() && field != QString(QDir::separator()))
+        return field;
+    const QString folder = defaultSpoolFolder(m_programFolder);
+    if (create)
+        QDir().mkpath(folder);
     return folder;
 }
 

@@ -24,9 +24,15 @@ public:
     TfraDirectMail(Dialogs& dialogs, const QString& programFolder, QWidget* parent = nullptr);
 
     // Trims blanks and ends the folder with a path separator; an empty text
-    // becomes a lone separator.
+    // stays empty.
     static QString normalisedFolder(const QString& text);
     void normaliseFolderField();
+    // The program folder's own spool folder, ending with a separator.
+    static QString defaultSpoolFolder(const QString& programFolder);
+    // The folder the spool files go into: the field's, or the default one
+    // while the field is empty (or holds the lone separator that an empty
+    // field once became). The default folder is made when create is set.
+    QString spoolFolder(bool create) const;
 
     // Enables the group to match the check box.
     void refreshDirectSend();

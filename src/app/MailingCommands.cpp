@@ -92,11 +92,12 @@ send::RunSettings MailingCommands::runSettings()
     s.user = w.txtUser->text();
     s.password = w.txtPassword->text();
     s.auth = w.cbxAuth->isChecked();
+    s.allowPlainPassword = w.cbxAllowPlainPassword->isChecked();
     s.domain = w.txtDomain->text();
     s.direct = w.fraDirectMail1->cbxDirect->isChecked();
     // As the field reads once it is left: the spool files go into the folder,
     // not beside it.
-    s.emailPath = TfraDirectMail::normalisedFolder(w.fraDirectMail1->txtEmailPath->text());
+    s.emailPath = w.fraDirectMail1->spoolFolder(s.direct);
     return s;
 }
 

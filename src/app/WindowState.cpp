@@ -104,10 +104,11 @@ ControlValue ControlValue::comboWithItems(const QString& name, const QString& te
     return v;
 }
 
-ControlValue ControlValue::checkBox(const QString& name, bool checked)
+ControlValue ControlValue::checkBox(const QString& name, bool checked, bool checkedWhenAbsent)
 {
     ControlValue v = control(name, ControlKind::CheckBox);
     v.checked = checked;
+    v.checkedWhenAbsent = checkedWhenAbsent;
     return v;
 }
 
@@ -236,7 +237,7 @@ void applyWindowState(const IniFile& ini, QList<ControlValue>& controls,
             }
             break;
         case ControlKind::CheckBox:
-            c.checked = ini.number(kDefaults, c.name, 1) != 0;
+            c.checked = ini.number(kDefaults, c.name, c.checkedWhenAbsent ? 1 : 0) != 0;
             break;
         case ControlKind::RadioGroup:
             c.index = toIndex(ini.number(kDefaults, c.name, 0));

@@ -33,6 +33,7 @@ struct ControlValue
     QStringList items;
     QStringList lines;
     bool checked = false;
+    bool checkedWhenAbsent = true; // check box: its state when the file has no key
     int index = -1;  // radio group choice; drop-down list: chosen item or -1
     QString folder;  // file dialog: starting folder after reading
 
@@ -40,7 +41,7 @@ struct ControlValue
     static ControlValue dropDown(const QString& name, const QString& text, const QStringList& items);
     static ControlValue combo(const QString& name, const QString& text);
     static ControlValue comboWithItems(const QString& name, const QString& text, const QStringList& items);
-    static ControlValue checkBox(const QString& name, bool checked);
+    static ControlValue checkBox(const QString& name, bool checked, bool checkedWhenAbsent = true);
     static ControlValue radioGroup(const QString& name, int index);
     static ControlValue fileDialog(const QString& name, const QString& fileName);
     static ControlValue multiLine(const QString& name, const QStringList& lines);
@@ -64,7 +65,8 @@ QStringList windowStateLines(const QList<ControlValue>& controls);
 bool saveWindowState(const QString& path, const QList<ControlValue>& controls, QString* error = nullptr);
 
 // Fills every control of the list from the parsed file. A missing key gives an
-// empty text, no choice, index 0, and a ticked check box. File names without a
+// empty text, no choice, index 0, and a ticked check box (unless the control
+// says otherwise). File names without a
 // folder are taken as relative to programFolder (which ends with "/").
 void applyWindowState(const IniFile& ini, QList<ControlValue>& controls, const QString& programFolder);
 

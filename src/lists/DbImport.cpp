@@ -1,6 +1,7 @@
 #include "DbImport.h"
 
 #include "BulkAppend.h"
+#include "ValidateEmail.h"
 #include "core/TextFile.h"
 #include "data/Schema.h"
 #include "data/TableView.h"
@@ -156,6 +157,8 @@ CsvImportResult ImportCsvFile(const QString& listName, const QString& fileName,
             fields << f.name;
     const bool hasList = table.field(QStringLiteral("List")) != nullptr;
     const bool hasSendTo = table.field(QStringLiteral("SendTo")) != nullptr;
+    const qsizetype emailAt = fields.indexOf(QStringLiteral("Email"));
+    const bool hasEmail = emailAt >= 0;
     QVariantList values;
     try {
         BulkAppend rows(view.connection(), table.name, fields, true);
@@ -180,6 +183,12 @@ CsvImportResult ImportCsvFile(const QString& listName, const QString& fileName,
             for (const QString& f : std::as_const(fields))
                 values << view.value(f);
             view.cancel();
+            if (const QString why = hasEmail ? addressRefusal(values.at(emailAt).toString()) : QString();
+                !why.isEmpty()) {
+                if (result.refused++ == 0)
+                    result.firstRefusal = why;
+                continue;
+            }
             try {
                 rows.append(values);
             } catch (const data::DbError&) {

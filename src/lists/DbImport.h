@@ -31,12 +31,17 @@ struct CsvImportResult
 {
     CsvImportOutcome outcome = CsvImportOutcome::MissingFile;
     int rows = 0;
+    // Rows left out because their address could not be sent to, and why the
+    // first was.
+    int refused = 0;
+    QString firstRefusal;
 };
 
 // Appends one row per data line of the CSV file to the view's table, the
 // header's columns matched to field names ignoring letter case, every row put
 // into list with SendTo on. A value a field refuses leaves the field at its
-// default. The rows go in as one transaction; a row the engine refuses ends
+// default. A row whose Email holds a control character is left out and
+// counted in refused. The rows go in as one transaction; a row the engine refuses ends
 // the import: the rows before it stay, and its DbError is thrown. A file that
 // cannot be read throws CsvFileError. The view is left open or closed as it
 // was, and re-read when open.

@@ -4,6 +4,7 @@
 #include "core/Services.h"
 #include "data/Database.h"
 #include "DbImport.h"
+#include "ValidateEmail.h"
 
 namespace bv::lists {
 
@@ -14,8 +15,11 @@ void LoadMoreCsv(Services& services, const QString& list, data::TableView& view,
     if (fileName.isEmpty())
         return;
     try {
-        if (ImportCsvFile(list, fileName, view).outcome == CsvImportOutcome::NoCommonFields)
+        const CsvImportResult result = ImportCsvFile(list, fileName, view);
+        if (result.outcome == CsvImportOutcome::NoCommonFields)
             services.dialogs.message(noCommonFieldsText());
+        else if (result.refused > 0)
+            services.dialogs.message(refusedRowsText(result.refused, result.firstRefusal));
     } catch (const CsvFileError& e) {
         services.dialogs.showError(e.message());
     } catch (const data::DbError& e) {

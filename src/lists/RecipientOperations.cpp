@@ -2,6 +2,7 @@
 
 #include "data/Database.h"
 #include "data/TableView.h"
+#include "lists/ValidateEmail.h"
 
 #include <QDir>
 #include <QSaveFile>
@@ -35,6 +36,13 @@ template <typename Set> void writeRow(data::TableView& view, Set&& set)
     }
 }
 
+void refuseUnusableAddress(const QString& email)
+{
+    const QString why = addressRefusal(email);
+    if (!why.isEmpty())
+        throw std::runtime_error(why.toStdString());
+}
+
 } // namespace
 
 RecordFields currentFields(const data::TableView& view)
@@ -50,6 +58,7 @@ RecordFields currentFields(const data::TableView& view)
 
 void appendRecord(data::TableView& view, const RecordFields& fields, const QString& list, bool exclusions)
 {
+    refuseUnusableAddress(fields.email);
     view.append();
     writeRow(view, [&] { writeFields(view, fields, list, exclusions); });
 }
@@ -60,6 +69,7 @@ void updateRecord(data::TableView& view, const RecordFields& fields, const QStri
         appendRecord(view, fields, list, exclusions);
         return;
     }
+    refuseUnusableAddress(fields.email);
     view.edit();
     writeRow(view, [&] { writeFields(view, fields, list, exclusions); });
 }

@@ -27,8 +27,43 @@ bool isBlank(QStringView s)
 
 } // namespace
 
+bool hasControlCharacter(QStringView text)
+{
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if (u < 0x20 || (u >= 0x7f && u <= 0x9f))
+            return true;
+    }
+    return false;
+}
+
+QString addressRefusal(const QString& address)
+{
+    if (!hasControlCharacter(address))
+        return {};
+    QString shown;
+    for (const QChar c : address) {
+        if (hasControlCharacter(QStringView(&c, 1)))
+            shown += QStringLiteral("\\x") + QString::number(c.unicode(), 16).rightJustified(2, u'0').toUpper();
+        else
+            shown += c;
+    }
+    return QStringLiteral("The address \"%1\" holds a line break or another control character.").arg(shown);
+}
+
+QString refusedRowsText(int count, const QString& firstRefusal)
+{
+    return QStringLiteral("%1 %2 not imported. %3")
+        .arg(count)
+        .arg(count == 1 ? QStringLiteral("row was") : QStringLiteral("rows were"), firstRefusal);
+}
+
 bool IsValidEmail(const QString& text)
 {
+    // Blanks around an address are of no account; control characters,
+    // wherever they stand, make it one that cannot be sent.
+    if (hasControlCharacter(text))
+        return false;
     const QStringView t = trimmedView(text);
     if (t.isEmpty())
         return false;

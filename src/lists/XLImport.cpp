@@ -1,6 +1,7 @@
 #include "XLImport.h"
 
 #include "BulkAppend.h"
+#include "ValidateEmail.h"
 #include "data/Database.h"
 
 namespace bv::lists {
@@ -94,8 +95,10 @@ QString importRefusal(const ColumnChoice& columns, const QString& list)
     return {};
 }
 
-int importStagingRows(data::Connection& data, const ColumnChoice& columns, const QString& list)
+int importStagingRows(data::Connection& data, const ColumnChoice& columns, const QString& list,
+                      int* refused, QString* firstRefusal)
 {
+    int left = 0;
     const int email = columnIndex(columns.email);
     const int salutation = columnIndex(columns.salutation);
     const int lastName = columnIndex(columns.lastName);
@@ -112,6 +115,12 @@ int importStagingRows(data::Connection& data, const ColumnChoice& columns, const
         data.forEachRow(QStringLiteral("select %1 from tmpRecipientList order by rowid")
                             .arg(stagingFields().join(QLatin1Char(','))),
                         {}, [&](const QStringList&, const QVariantList& row) {
+                            const QString why = addressRefusal(field(row, email).toString());
+                            if (!why.isEmpty()) {
+                                if (left++ == 0 && firstRefusal)
+                                    *firstRefusal = why;
+                                return true;
+                            }
                             rows.append({field(row, email), field(row, salutation),
                                          field(row, lastName), field(row, firstName), true, true,
                                          list});
@@ -122,6 +131,8 @@ int importStagingRows(data::Connection& data, const ColumnChoice& columns, const
         throw;
     }
     rows.commit();
+    if (refused)
+        *refused = left;
     return rows.count();
 }
 

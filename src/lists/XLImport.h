@@ -69,9 +69,12 @@ StagingResult fillStaging(data::Connection& data, const QString& path,
 // "Import Data": the refusal text when the choices are incomplete, else empty.
 QString importRefusal(const ColumnChoice& columns, const QString& list);
 // Appends one recipient of list per staging row, in stored order, SendTo and
-// New on; returns how many. A row the engine refuses ends the copy: the rows
-// before it stay and its DbError is thrown.
-int importStagingRows(data::Connection& data, const ColumnChoice& columns, const QString& list);
+// New on; returns how many. A row whose address holds a control character is
+// left out, counted in *refused with the first one's reason in *firstRefusal.
+// A row the engine refuses ends the copy: the rows before it stay and its
+// DbError is thrown.
+int importStagingRows(data::Connection& data, const ColumnChoice& columns, const QString& list,
+                      int* refused = nullptr, QString* firstRefusal = nullptr);
 QString recipientsAddedText(int count, const QString& list);
 // The New marks of the last import go.
 void clearNewMarks(data::Connection& data);

@@ -5,6 +5,7 @@
 #include "core/Services.h"
 #include "data/ListManager.h"
 #include "data/TableViewModel.h"
+#include "lists/ValidateEmail.h"
 #include "HarvestFile.h"
 #include "XLImport.h"
 
@@ -303,9 +304,14 @@ void TfrmXLImport::importData()
         return;
     }
     try {
-        const int count = importStagingRows(m_data, columns(), list);
-        addResult(recipientsAddedText(count, list));
-        m_services.dialogs.message(recipientsAddedText(count, list));
+        int refused = 0;
+        QString firstRefusal;
+        const int count = importStagingRows(m_data, columns(), list, &refused, &firstRefusal);
+        QString text = recipientsAddedText(count, list);
+        if (refused > 0)
+            text += QLatin1Char('\n') + refusedRowsText(refused, firstRefusal);
+        addResult(text);
+        m_services.dialogs.message(text);
     } catch (const data::DbError& e) {
         addResult(QStringLiteral("Error: ") + e.message());
         m_services.dialogs.message(QStringLiteral("An error has occurred: ") + e.message(),

@@ -2,6 +2,7 @@
 
 #include "DNS.h"
 #include "SpoolMessage.h"
+#include "lists/ValidateEmail.h"
 
 #include "compose/ComposeMessage.h"
 #include "compose/MailMessage.h"
@@ -29,6 +30,15 @@ QString fileNameOf(const QString& path)
 QString folderOf(const QString& path)
 {
     return path.left(path.size() - fileNameOf(path).size());
+}
+
+// The first address of the message that cannot go into a command line.
+QString unsendableAddress(const SpoolMessage& message)
+{
+    for (const QString& a : QStringList{message.fromAddress()} + message.recipientAddresses())
+        if (lists::hasControlCharacter(a))
+            return a;
+    return {};
 }
 
 } // namespace
@@ -97,8 +107,14 @@ DeliveryOutcome TSpoolDelivery::DeliverSpoolFile(const QString& path)
         outcome.errorText =
             QStringLiteral("The message file \"%1\" names no sender in its From field.")
                 .arg(fileNameOf(path));
+    } else if (const QString bad = unsendableAddress(*message); !bad.isEmpty()) {
+        outcome.errorText = QStringLiteral("The message file \"%1\" cannot be sent. %2")
+                                .arg(fileNameOf(path), lists::addressRefusal(bad));
+    } else if (lists::hasControlCharacter(m_settings.HeloName)) {
+        outcome.errorText = QStringLiteral("The HELO name holds a line break or another control "
+                                           "character.");
     } else {
-        outcome.recipient = SpoolMessage::AddressOf(message->mailTo().first());
+        outcome.recipient = message->recipientAddresses().value(0);
         const QStringList hosts = GetMXHosts(outcome.recipient, m_settings.DNSServer, kMxTimeoutMs)
                                       .split(QStringLiteral("\r\n"), Qt::SkipEmptyParts)
                                       .mid(0, kMaxExchangers);

@@ -111,6 +111,9 @@ public:
 
     bool command(const QByteArray& line, Reply& reply)
     {
+        // A value with a line end of its own would smuggle in a command.
+        if (line.contains('\r') || line.contains('\n') || line.contains('\0'))
+            return broken();
         return send(line + "\r\n") && flush() && await(reply);
     }
 

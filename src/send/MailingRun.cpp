@@ -9,8 +9,11 @@
 #include "data/Database.h"
 #include "data/TableView.h"
 #include "lists/ValidateEmail.h"
+#include "send/MailingLock.h"
 
 #include <QCoreApplication>
+
+#include <utility>
 
 namespace bv::send {
 
@@ -45,6 +48,22 @@ QString operationText(RunKind kind)
 }
 
 constexpr int kWaitSliceMs = 250;
+// The long pause is waited in slices, so that Cancel ends it at once.
+constexpr int kPauseSliceMs = 250;
+
+QString quotedName(const QString& name)
+{
+    QString out;
+    out.reserve(name.size() + 2);
+    out += u'"';
+    for (const QChar c : name) {
+        if (c == u'"' || c == u'\\')
+            out += u'\\';
+        out += c;
+    }
+    out += u'"';
+    return out;
+}
 
 } // namespace
 
@@ -55,20 +74,22 @@ QString FormatRecipient(int format, const QString& customName, const QString& sa
     const QString first = trimmedRight(firstName);
     const QString last = trimmedRight(lastName);
     const QString address = QStringLiteral(" <") + trimmedRight(email) + QStringLiteral(">");
-    const auto quotedName = [&](const QString& name) { return u'"' + name + u'"' + address; };
+    // A quote or backslash in a name is escaped: left bare, it would end the
+    // quoted name and let the rest pass for an address.
+    const auto named = [&](const QString& name) { return quotedName(name) + address; };
     switch (format) {
     case 0:
-        return quotedName(sal + u' ' + first + u' ' + last);
+        return named(sal + u' ' + first + u' ' + last);
     case 1:
-        return quotedName(first + u' ' + last);
+        return named(first + u' ' + last);
     case 2:
-        return quotedName(last + QStringLiteral(", ") + first);
+        return named(last + QStringLiteral(", ") + first);
     case 3:
-        return quotedName(first);
+        return named(first);
     case 4:
-        return quotedName(last);
+        return named(last);
     case 5:
-        return quotedName(trimmedRight(email));
+        return named(trimmedRight(email));
     case 6:
         return customName + address;
     default:
@@ -129,9 +150,18 @@ void TMailingRun::btnSendClick(RunKind kind)
 {
     if (m_inProgress)
         return;
+    // Held until the run and its delivery passes are over.
+    MailingLock lock(m_services.programFolder);
+    QString lockRefusal;
+    if (!lock.tryLock(&lockRefusal)) {
+        showMessage(lockRefusal);
+        return;
+    }
     m_inProgress = true;
     m_kind = kind;
     m_settings = m_host.runSettings();
+    m_stopMessage.clear();
+    m_rowInFlight = false;
     m_recordStarted = false;
     m_running = false;
     m_notPaused = false;
@@ -158,13 +188,13 @@ void TMailingRun::btnSendClick(RunKind kind)
             sendingLoop();
             endOfRun();
         } catch (const data::DbError& e) {
-            showMessage(sendingErrorText(e.message()));
+            sendingStopped(e.message());
         } catch (const compose::MessageError& e) {
-            showMessage(sendingErrorText(e.message()));
+            sendingStopped(e.message());
         } catch (const SmtpError& e) {
-            showMessage(sendingErrorText(e.text()));
+            sendingStopped(e.text());
         } catch (const std::exception& e) {
-            showMessage(sendingErrorText(QString::fromUtf8(e.what())));
+            sendingStopped(QString::fromUtf8(e.what()));
         }
     }
     closeLog();
@@ -342,6 +372,7 @@ TIpSmtpClient& TMailingRun::createClient()
     client.setPassword(m_settings.password);
     client.setEnableAuth(m_settings.auth);
     client.setUserID(m_settings.user);
+    client.setAllowPlainPassword(m_settings.allowPlainPassword);
     client.setDomain(m_settings.domain);
     client.setTimerInterval(500);
     client.setTimeLimits(m_timeLimits);
@@ -377,36 +408,50 @@ void TMailingRun::oneRecipient()
 
     TIpSmtpClient& client = createClient();
     compose::TIpMailMessage& message = client.message();
-    if (test)
-        m_host.composeMessage(message, QStringLiteral("Mr."), QStringLiteral("FirstName"), QStringLiteral("LastName"));
-    else
-        m_host.composeMessage(message, m_pending->value(QStringLiteral("Salutation")).toString(),
-                              m_pending->value(QStringLiteral("FirstName")).toString(),
-                              m_pending->value(QStringLiteral("LastName")).toString());
-    message.setMailTo({m_current});
-    m_host.setCurrentEmail(m_current);
-
     m_failed = false;
     m_waiting = true;
     m_rowInFlight = !test;
-    if (direct) {
-        m_host.ShowActivity(QStringLiteral("Saving Email ") + QString::number(m_processed) + QStringLiteral(" of ")
-                            + QString::number(m_queueCount));
-        // A test goes under the number of the first pending row, if any.
-        m_pending->first();
-        const QString number = m_pending->eof() ? QString() : m_pending->value(QStringLiteral("EmailNo")).toString();
-        try {
-            message.SaveToFile(m_settings.emailPath + QStringLiteral("BVC_") + number + QStringLiteral("_.eml"));
-        } catch (const compose::MessageError&) {
-            m_failed = true;
-            m_reportText = QStringLiteral("(Direct) Error On Save");
-            m_reportNeeded = false;
+    if (!test)
+        clearStaleRowError();
+    try {
+        if (test)
+            m_host.composeMessage(message, QStringLiteral("Mr."), QStringLiteral("FirstName"),
+                                  QStringLiteral("LastName"));
+        else
+            m_host.composeMessage(message, m_pending->value(QStringLiteral("Salutation")).toString(),
+                                  m_pending->value(QStringLiteral("FirstName")).toString(),
+                                  m_pending->value(QStringLiteral("LastName")).toString());
+        message.setMailTo({m_current});
+        // The envelope takes the row's address itself, never what a reader
+        // of the To text would make of it.
+        if (!test)
+            client.setEnvelopeRecipients({m_pending->value(QStringLiteral("Email")).toString()});
+        m_host.setCurrentEmail(m_current);
+
+        if (direct) {
+            m_host.ShowActivity(QStringLiteral("Saving Email ") + QString::number(m_processed)
+                                + QStringLiteral(" of ") + QString::number(m_queueCount));
+            // A test goes under the number of the first pending row, if any.
+            m_pending->first();
+            const QString number =
+                m_pending->eof() ? QString() : m_pending->value(QStringLiteral("EmailNo")).toString();
+            try {
+                message.SaveToFile(m_settings.emailPath + QStringLiteral("BVC_") + number
+                                   + QStringLiteral("_.eml"));
+            } catch (const compose::MessageError& e) {
+                failRow(e.message());
+                m_reportText = QStringLiteral("(Direct) Error On Save");
+            }
+            m_waiting = false;
+        } else {
+            m_host.ShowActivity(QStringLiteral("Sending Email ") + QString::number(m_processed)
+                                + QStringLiteral(" of ") + QString::number(m_queueCount));
+            sendAndWait(client);
         }
-        m_waiting = false;
-    } else {
-        m_host.ShowActivity(QStringLiteral("Sending Email ") + QString::number(m_processed)
-                            + QStringLiteral(" of ") + QString::number(m_queueCount));
-        sendAndWait(client);
+    } catch (const SmtpError& e) {
+        if (!e.recipientAtFault())
+            throw;
+        failRow(e.text());
     }
 
     if (!test)
@@ -424,6 +469,8 @@ void TMailingRun::oneRecipient()
 
     if (m_reportNeeded)
         sendErrorReport();
+    if (!m_stopMessage.isEmpty())
+        showMessage(std::exchange(m_stopMessage, QString()));
 
     if (test) {
         m_current.clear();
@@ -436,6 +483,46 @@ void TMailingRun::oneRecipient()
     }
     if (m_processed % 200 == 0)
         throttle200();
+}
+
+void TMailingRun::clearStaleRowError()
+{
+    // A reason left by a run that stopped at this row belongs to that
+    // attempt, not to this one.
+    if (m_pending->value(QStringLiteral("ErrorMsg")).toString().isEmpty())
+        return;
+    m_pending->edit();
+    m_pending->setValue(QStringLiteral("ErrorMsg"), QString());
+    m_pending->post();
+}
+
+void TMailingRun::failRow(const QString& reason)
+{
+    m_failed = true;
+    m_waiting = false;
+    m_reportNeeded = false;
+    m_reportText = reason;
+    setRowError(m_current + QStringLiteral(": ") + reason);
+    ReportSendError(m_current, reason);
+    m_host.ShowActivity(QStringLiteral("Not sent to ") + m_current + QStringLiteral(": ") + reason);
+}
+
+void TMailingRun::sendingStopped(const QString& reason)
+{
+    if (m_rowInFlight) {
+        m_rowInFlight = false;
+        logLine(m_current + QStringLiteral(" (Error): ") + reason);
+        try {
+            m_pending->cancel();
+            m_pending->edit();
+            m_pending->setValue(QStringLiteral("ErrorMsg"), m_current + QStringLiteral(": ") + reason);
+            m_pending->post();
+        } catch (const data::DbError&) {
+            // The fault was the database's: the box below says so.
+        }
+    }
+    m_host.ShowActivity(QStringLiteral("Sending stopped: ") + reason);
+    showMessage(sendingErrorText(reason));
 }
 
 // Hands the message to the client and waits until the client is idle; then
@@ -494,8 +581,11 @@ void TMailingRun::throttle20()
 
 void TMailingRun::throttle200()
 {
-    for (int i = 0; i < 20; ++i)
-        m_services.clock.waitWithoutInput(5000);
+    // The window answers throughout; Cancel and Exit end the pause at once,
+    // Pause takes effect when it is over.
+    for (int i = 0; i < 20 && m_running; ++i)
+        for (int left = 5000; left > 0 && m_running; left -= kPauseSliceMs)
+            m_services.clock.waitProcessingEvents(qMin(left, kPauseSliceMs));
 }
 
 void TMailingRun::endOfRun()
@@ -591,7 +681,7 @@ void TMailingRun::IpSmtpClient1ConnectError(TIpSmtpClient* client, int code, con
     m_waiting = false;
 }
 
-void TMailingRun::IpSmtpClient1Error(TIpSmtpClient*, int, const QString& text)
+void TMailingRun::IpSmtpClient1Error(TIpSmtpClient* client, int, const QString& text)
 {
     setRowError(m_current + QStringLiteral(": ") + text);
     m_waiting = false;
@@ -599,6 +689,14 @@ void TMailingRun::IpSmtpClient1Error(TIpSmtpClient*, int, const QString& text)
     m_reportText = text;
     m_reportNeeded = true;
     ReportSendError(m_current, text);
+    if (client && client->passwordWithheld()) {
+        // Every further message, and the report, would meet the same refusal.
+        m_reportNeeded = false;
+        if (m_running) {
+            m_running = false;
+            m_stopMessage = text;
+        }
+    }
 }
 
 void TMailingRun::IpSmtpClient1Response(TIpSmtpClient*, TIpSmtpStates state, int code, const QString& reply)

@@ -39,6 +39,7 @@ struct RunSettings
     QString user;
     QString password;
     bool auth = false;
+    bool allowPlainPassword = false; // cbxAllowPlainPassword
     QString domain; // txtDomain
     bool direct = false; // cbxDirect
     QString emailPath; // txtEmailPath, the spool folder with its separator
@@ -138,6 +139,13 @@ private:
     void recordOutcome();
     void throttle20();
     void throttle200();
+    // This recipient's message cannot be made or handed over: the row fails
+    // with the reason and the run goes on.
+    void failRow(const QString& reason);
+    // Sending ends on a fault that is not the recipient's: the row keeps its
+    // place in the queue and the reason.
+    void sendingStopped(const QString& reason);
+    void clearStaleRowError();
     // The next queued recipient; rows with invalid addresses become skipped.
     QString NextRecipient(int& skipped);
     QString recipientOfCurrentRow() const;
@@ -176,6 +184,8 @@ private:
     // or an error report.
     bool m_rowInFlight = false;
     QString m_reportText;
+    // Shown once the current recipient is dealt with; the run then ends.
+    QString m_stopMessage;
     QString m_current;
     int m_errorCount = 0;
     int m_connectErrors = 0;

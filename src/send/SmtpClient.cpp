@@ -83,6 +83,15 @@ QString SmtpStateText(TIpSmtpStates state)
     return QString();
 }
 
+QString passwordWithheldText(const QString& server)
+{
+    return QStringLiteral("The password was not sent: the SMTP server %1 offered no encryption "
+                          "(STARTTLS), so anyone on the way could have read it. To send it "
+                          "anyway, tick \"Allow password without encryption\" on the \"Send By "
+                          "SMTP\" page.")
+        .arg(server);
+}
+
 TIpSmtpClient::TIpSmtpClient(Clock& clock, QObject* parent)
     : QObject(parent), m_clock(clock), m_message(std::make_unique<compose::TIpMailMessage>(clock)),
       m_extraCa(defaultExtraCa())
@@ -127,6 +136,12 @@ void TIpSmtpClient::replaceMessage()
     fresh->setOnCodingProgress(m_message->codingProgressHandler());
     fresh->setSigner(m_message->signer());
     m_message = std::move(fresh);
+    m_envelopeRecipients.clear();
+}
+
+bool TIpSmtpClient::peerIsLoopback() const
+{
+    return m_socket->peerAddress().isLoopback();
 }
 
 bool TIpSmtpClient::connected() const
@@ -156,21 +171,38 @@ QString TIpSmtpClient::ehloName() const
     return m_domain.isEmpty() ? QHostInfo::localHostName() : m_domain;
 }
 
+QStringList TIpSmtpClient::envelope() const
+{
+    if (!m_envelopeRecipients.isEmpty()) {
+        QStringList out;
+        for (const QString& a : m_envelopeRecipients)
+            out << envelopeAddress(a);
+        return out;
+    }
+    QStringList out;
+    for (const QString& r : m_message->mailTo() + m_message->cc() + m_message->bcc())
+        out << envelopeAddress(r);
+    return out;
+}
+
 void TIpSmtpClient::checkMessage() const
 {
-    const QStringList recipients = m_message->mailTo() + m_message->cc() + m_message->bcc();
+    const auto refuse = [](const QString& kind, const QString& value, bool recipient) {
+        throw SmtpError(QStringLiteral("The %1 \"%2\" holds a line break or another control "
+                                       "character.")
+                            .arg(kind, value.simplified()),
+                        recipient);
+    };
+    const QStringList recipients = envelope();
     if (recipients.isEmpty())
         throw SmtpError(QStringLiteral("No recipients specified"));
-    for (const QString& address : QStringList{m_message->from()} + recipients)
-        if (hasControlCharacter(envelopeAddress(address)))
-            throw SmtpError(
-                QStringLiteral("The address \"%1\" holds a line break or another control "
-                               "character.")
-                    .arg(envelopeAddress(address).simplified()));
+    if (hasControlCharacter(envelopeAddress(m_message->from())))
+        refuse(QStringLiteral("address"), envelopeAddress(m_message->from()), false);
+    for (const QString& address : recipients)
+        if (hasControlCharacter(address))
+            refuse(QStringLiteral("address"), address, true);
     if (hasControlCharacter(ehloName()))
-        throw SmtpError(QStringLiteral("The domain \"%1\" holds a line break or another control "
-                                       "character.")
-                            .arg(ehloName().simplified()));
+        refuse(QStringLiteral("domain"), ehloName(), false);
 }
 
 void TIpSmtpClient::SendMail(const QString& server, bool quitAfterSend)
@@ -183,6 +215,7 @@ void TIpSmtpClient::SendMail(const QString& server, bool quitAfterSend)
         throw SmtpError(error);
     checkMessage();
 
+    m_passwordWithheld = false;
     m_task = stSendMail;
     m_taskRunning = true;
     m_quitAfterSend = quitAfterSend;
@@ -241,6 +274,14 @@ void TIpSmtpClient::Quit()
 
 void TIpSmtpClient::sendCommand(const QByteArray& command, TIpSmtpStates state, Await await)
 {
+    // The values were checked before; a line end here would start a command
+    // nobody meant, so the conversation ends instead.
+    if (command.contains('\r') || command.contains('\n') || command.contains('\0')) {
+        setState(state);
+        fail(connectionAborted().code,
+             QStringLiteral("A command held a line break or a NUL; the connection was closed."));
+        return;
+    }
     setState(state);
     m_await = await;
     restartLimit();
@@ -638,10 +679,17 @@ void TIpSmtpClient::readCapabilities()
 void TIpSmtpClient::afterLogon()
 {
     m_loggedOn = true;
-    if (m_enableAuth && !m_authenticated)
-        sendCommand("AUTH LOGIN", ssAuthLogin, Await::AuthLogin);
-    else
+    if (!m_enableAuth || m_authenticated) {
         startMessage();
+        return;
+    }
+    // Whoever can strip STARTTLS from the server's reply would read the
+    // password otherwise.
+    if (!m_tlsActive && !m_allowPlainPassword && !peerIsLoopback()) {
+        m_passwordWithheld = true;
+        throw SmtpError(passwordWithheldText(m_host));
+    }
+    sendCommand("AUTH LOGIN", ssAuthLogin, Await::AuthLogin);
 }
 
 void TIpSmtpClient::startMessage()
@@ -649,9 +697,7 @@ void TIpSmtpClient::startMessage()
     checkMessage();
     compose::TIpMailMessage& message = *m_message;
     m_accepted = false;
-    m_envelope.clear();
-    for (const QString& r : message.mailTo() + message.cc() + message.bcc())
-        m_envelope << envelopeAddress(r);
+    m_envelope = envelope();
     if (!m_xMailer.isEmpty()) {
         QStringList fields = message.userFields();
         const bool has = std::any_of(fields.cbegin(), fields.cend(), [](const QString& f) {

@@ -62,9 +62,21 @@ QString SmtpStateText(TIpSmtpStates state);
 class SmtpError : public std::runtime_error
 {
 public:
-    explicit SmtpError(const QString& text) : std::runtime_error(text.toStdString()) {}
+    explicit SmtpError(const QString& text, bool recipientAtFault = false)
+        : std::runtime_error(text.toStdString()), m_recipientAtFault(recipientAtFault)
+    {
+    }
     QString text() const { return QString::fromStdString(what()); }
+    // A recipient's address cannot go on the wire: the fault is that
+    // message's, not the server's or the sender's.
+    bool recipientAtFault() const { return m_recipientAtFault; }
+
+private:
+    bool m_recipientAtFault;
 };
+
+// Why the client stopped before sending the password to server.
+QString passwordWithheldText(const QString& server);
 
 // How long the client waits before it gives up on its peer, in milliseconds.
 // The reply limits are the minimums of RFC 5321 section 4.5.3.2; a passed
@@ -134,6 +146,17 @@ public:
     void setXMailer(const QString& value) { m_xMailer = value; }
     bool includeBCC() const { return m_includeBCC; }
     void setIncludeBCC(bool on) { m_includeBCC = on; }
+    // The RCPT TO addresses of the current message, when they must not be
+    // read back from its To, Cc and Bcc texts; a new message clears them.
+    QStringList envelopeRecipients() const { return m_envelopeRecipients; }
+    void setEnvelopeRecipients(const QStringList& addresses) { m_envelopeRecipients = addresses; }
+    // Whether the password may go over a connection that is not encrypted to
+    // a server that is not on this computer. Off: the client stops before
+    // AUTH and reports why (passwordWithheld()).
+    bool allowPlainPassword() const { return m_allowPlainPassword; }
+    void setAllowPlainPassword(bool on) { m_allowPlainPassword = on; }
+    // The last task failed because the password would have gone in the clear.
+    bool passwordWithheld() const { return m_passwordWithheld; }
 
     const SmtpTimeLimits& timeLimits() const { return m_timeLimits; }
     void setTimeLimits(const SmtpTimeLimits& limits) { m_timeLimits = limits; }
@@ -182,6 +205,9 @@ protected:
     // Whether a connection to port starts encrypted (implicit TLS); tests
     // use it to reach a TLS server on a free port.
     virtual bool startsEncrypted(quint16 port) const { return port == 465; }
+    // Whether the server is this computer, where nobody on the way can read
+    // a password; tests use it to stand for a distant server.
+    virtual bool peerIsLoopback() const;
 
 private:
     // The command whose reply the client waits for; the public State is
@@ -221,6 +247,7 @@ private:
     void restartLimit();
     // Throws SmtpError for a message that cannot be sent.
     void checkMessage() const;
+    QStringList envelope() const;
     QString ehloName() const;
 
     void onConnected();
@@ -265,6 +292,9 @@ private:
     int m_timerInterval = 500;
     QString m_xMailer = defaultXMailer();
     bool m_includeBCC = false;
+    QStringList m_envelopeRecipients;
+    bool m_allowPlainPassword = false;
+    bool m_passwordWithheld = false;
     SmtpTimeLimits m_timeLimits;
     QList<QSslCertificate> m_extraCa;
 

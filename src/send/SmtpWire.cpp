@@ -42,20 +42,68 @@ std::optional<ServerAddress> parseServerText(const QString& text, QString& error
     return a;
 }
 
+namespace {
+
+// The span inside the last "<...>" of text; with quotes, only brackets
+// outside quoted strings and comments count, and a quote or comment left open
+// at the end finds nothing.
+bool lastAngleAddress(const QString& text, bool honourQuotes, qsizetype& from, qsizetype& to)
+{
+    bool quoted = false;
+    int comment = 0;
+    qsizetype open = -1;
+    bool found = false;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (honourQuotes && (quoted || comment > 0)) {
+            if (c == u'\\')
+                ++i;
+            else if (quoted && c == u'"')
+                quoted = false;
+            else if (!quoted && c == u'(')
+                ++comment;
+            else if (!quoted && c == u')')
+                --comment;
+            continue;
+        }
+        if (honourQuotes && open < 0 && c == u'"')
+            quoted = true;
+        else if (honourQuotes && open < 0 && c == u'(')
+            comment = 1;
+        else if (c == u'<')
+            open = i;
+        else if (c == u'>' && open >= 0) {
+            from = open + 1;
+            to = i;
+            found = true;
+            open = -1;
+        }
+    }
+    return found && !quoted && comment <= 0;
+}
+
+} // namespace
+
+QString addressOfEntry(const QString& entry)
+{
+    qsizetype from = 0;
+    qsizetype to = 0;
+    // An entry whose quotes do not pair is not one we wrote: its last
+    // brackets are taken as they stand.
+    if (lastAngleAddress(entry, true, from, to) || lastAngleAddress(entry, false, from, to))
+        return entry.mid(from, to - from).trimmed();
+    return entry.trimmed();
+}
+
 QString envelopeAddress(const QString& text)
 {
-    QString a = text.trimmed();
-    const qsizetype open = a.indexOf('<');
-    if (open >= 0) {
-        const qsizetype close = a.indexOf('>', open);
-        a = close < 0 ? a.mid(open) : a.mid(open, close - open + 1);
-    }
+    QString a = addressOfEntry(text);
     if (a.isEmpty())
         return a;
-    if (!a.startsWith('<'))
-        a.prepend('<');
-    if (!a.endsWith('>'))
-        a.append('>');
+    if (!a.startsWith(u'<'))
+        a.prepend(u'<');
+    if (!a.endsWith(u'>'))
+        a.append(u'>');
     return a;
 }
 

@@ -22,9 +22,14 @@ struct ServerAddress
 // for a text that names no host or no valid port.
 std::optional<ServerAddress> parseServerText(const QString& text, QString& error);
 
-// MAIL FROM / RCPT TO form of an address text: the first "<" through the
-// first ">" after it when the text holds a "<", else the whole text; angle
-// brackets added where missing. Empty stays empty.
+// The address of one entry of an address list ("Name" <a@b.c> (note)): the
+// text inside the last angle brackets that stand outside quoted strings and
+// comments, so that nothing a display name holds can pass for the address;
+// the whole entry when it has none. Trimmed.
+QString addressOfEntry(const QString& entry);
+
+// MAIL FROM / RCPT TO form of an address text: the address of the entry in
+// angle brackets. Empty stays empty.
 QString envelopeAddress(const QString& text);
 
 // Whether text holds CR, LF or another control character, which would end

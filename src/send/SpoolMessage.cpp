@@ -1,6 +1,7 @@
 #include "SpoolMessage.h"
 
 #include "core/TextFile.h"
+#include "send/SmtpWire.h"
 
 #include <QDir>
 #include <QStringDecoder>
@@ -143,22 +144,7 @@ QStringList SpoolMessage::SplitAddressList(const QString& value)
 
 QString SpoolMessage::AddressOf(const QString& entry)
 {
-    const qsizetype open = entry.lastIndexOf(QLatin1Char('<'));
-    const qsizetype close = open < 0 ? -1 : entry.indexOf(QLatin1Char('>'), open);
-    if (close > open)
-        return entry.mid(open + 1, close - open - 1).trimmed();
-    return entry.trimmed();
-}
-
-QStringList SpoolMessage::recipientAddresses() const
-{
-    QStringList addresses;
-    for (const QString& entry : recipientEntries()) {
-        const QString address = AddressOf(entry);
-        if (!address.isEmpty())
-            addresses << address;
-    }
-    return addresses;
+    return addressOfEntry(entry);
 }
 
 std::unique_ptr<SpoolMessage> SpoolMessage::read(const QString& path, QString* error)
@@ -215,18 +201,37 @@ std::unique_ptr<SpoolMessage> SpoolMessage::read(const QString& path, QString* e
                 return f.mid(prefix.size()).trimmed();
         return std::nullopt;
     };
-    auto entries = [&value](const char* name) {
+    auto rawEntries = [&value](const char* name) {
+        const auto v = value(name);
+        return v ? SplitAddressList(QString::fromLatin1(*v)) : QStringList();
+    };
+    auto decoded = [](const QStringList& raw) {
         QStringList out;
-        if (const auto v = value(name))
-            for (const QString& raw : SplitAddressList(QString::fromLatin1(*v)))
-                out << DecodeHeaderText(raw.toLatin1());
+        for (const QString& entry : raw)
+            out << DecodeHeaderText(entry.toLatin1());
         return out;
     };
-    const QStringList from = entries("From");
-    message->m_from = from.isEmpty() ? QString() : from.first();
-    message->m_to = entries("To");
-    message->m_cc = entries("Cc");
-    message->m_bcc = entries("Bcc");
+    // Raw 8-bit bytes in an address are taken as UTF-8, as the composer
+    // writes them.
+    auto addressesOf = [](const QStringList& raw) {
+        QStringList out;
+        for (const QString& entry : raw) {
+            const QString address = QString::fromUtf8(AddressOf(entry).toLatin1());
+            if (!address.isEmpty())
+                out << address;
+        }
+        return out;
+    };
+    const QStringList from = rawEntries("From");
+    const QStringList to = rawEntries("To");
+    const QStringList cc = rawEntries("Cc");
+    const QStringList bcc = rawEntries("Bcc");
+    message->m_from = from.isEmpty() ? QString() : decoded(from).first();
+    message->m_fromAddress = addressesOf(from.mid(0, 1)).value(0);
+    message->m_recipientAddresses = addressesOf(to + cc + bcc);
+    message->m_to = decoded(to);
+    message->m_cc = decoded(cc);
+    message->m_bcc = decoded(bcc);
     if (const auto subject = value("Subject"))
         message->m_subject = DecodeHeaderText(*subject);
     return message;

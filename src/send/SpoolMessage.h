@@ -27,9 +27,11 @@ public:
     QStringList bcc() const { return m_bcc; }
     QString subject() const { return m_subject; }
 
-    QString fromAddress() const { return AddressOf(m_from); }
+    // Addresses are read from the fields as stored: an encoded word is
+    // display text, never part of an address.
+    QString fromAddress() const { return m_fromAddress; }
     // The addresses of To, Cc and Bcc, in that order.
-    QStringList recipientAddresses() const;
+    QStringList recipientAddresses() const { return m_recipientAddresses; }
     // To, Cc and Bcc entries as written, for error reports.
     QStringList recipientEntries() const { return m_to + m_cc + m_bcc; }
 
@@ -42,7 +44,8 @@ public:
     // Called after every piece writeData hands out.
     void setProgressHandler(std::function<void()> handler) { m_progress = std::move(handler); }
 
-    // The address of one entry: inside its angle brackets, else the entry.
+    // The address of one entry: inside its last angle brackets outside
+    // quotes and comments, else the entry.
     static QString AddressOf(const QString& entry);
     // A header value's entries, split at commas outside quotes and brackets.
     static QStringList SplitAddressList(const QString& value);
@@ -55,6 +58,8 @@ private:
     QFile m_file;
     bool m_headerEndsFile = false;
     QString m_from;
+    QString m_fromAddress;
+    QStringList m_recipientAddresses;
     QStringList m_to;
     QStringList m_cc;
     QStringList m_bcc;

@@ -60,6 +60,7 @@ private slots:
     void send_showsItsProgressInTheStatusArea();
     void exitDuringARun_closesAfterTheCurrentRecipient();
     void directMode_deliversAndSendsTheErrorReports();
+    void directMode_emptyFolder_spoolsInTheProgramFolder();
 };
 
 void TestMailingCommands::send_showsItsProgressInTheStatusArea()
@@ -147,6 +148,35 @@ void TestMailingCommands::directMode_deliversAndSendsTheErrorReports()
     // Two messages and the report about y@bad.test, sent to the sender.
     QTRY_COMPARE(good.envelopes().size(), 3);
     QCOMPARE(QDir(f.home.file("spool")).entryList(QDir::Files), QStringList());
+}
+
+// On first start the folder field is empty: the spool files go into the
+// program folder's own spool folder, made for them, and never into "/".
+void TestMailingCommands::directMode_emptyFolder_spoolsInTheProgramFolder()
+{
+    test::Exchanger good;
+    QVERIFY2(good.start(test::Exchanger::Accept), qPrintable(good.error()));
+    test::Dnsmasq dns;
+    QVERIFY2(dns.start({"--mx-host=example.org," + good.address() + ",10"}), qPrintable(dns.error()));
+    test::MainWindowFixture f;
+    QVERIFY(f.start());
+    prepare(f, QString());
+    app::TfrmBrevicastMain& w = *f.window;
+    w.cbxSMTP->setChecked(false);
+    w.fraDirectMail1->cbxDirect->setChecked(true);
+    w.fraDirectMail1->txtDNS->setText(dns.server());
+    w.fraDirectMail1->txtEmailPath->clear();
+    w.cbxErrorsByEmail->setChecked(false);
+    const QStringList rootBefore = QDir("/").entryList({"BVC_*"}, QDir::Files);
+    f.dialogs.queueAnswer(Answer::Yes);
+    w.Action1->trigger();
+
+    QCOMPARE(f.dialogs.texts().mid(1), QStringList{"All Done - Emails Attempted: 3 messages."});
+    QTRY_COMPARE(good.envelopes().size(), 3);
+    QVERIFY(QDir(f.home.file("Spool")).exists());
+    QCOMPARE(QDir(f.home.file("Spool")).entryList(QDir::Files), QStringList());
+    QCOMPARE(QDir("/").entryList({"BVC_*"}, QDir::Files), rootBefore);
+    QCOMPARE(w.fraDirectMail1->txtEmailPath->text(), QString());
 }
 
 QTEST_MAIN(TestMailingCommands)

@@ -92,6 +92,7 @@ void TestMainState::settings_surviveARestart()
     w.txtUser->setText(QStringLiteral("me"));
     w.txtPassword->setText(QStringLiteral("p=ss word"));
     w.cbxAuth->setChecked(false);
+    w.cbxAllowPlainPassword->setChecked(true);
     w.cbxSMTP->setChecked(false);
     w.fraDirectMail1->txtDNS->setText(QStringLiteral("127.0.0.1"));
     w.fraDirectMail1->txtHELO->setText(QStringLiteral("helo.example.org"));
@@ -121,6 +122,7 @@ void TestMainState::settings_surviveARestart()
     QCOMPARE(r.txtUser->text(), QString("me"));
     QCOMPARE(r.txtPassword->text(), QString("p=ss word"));
     QVERIFY(!r.cbxAuth->isChecked());
+    QVERIFY(r.cbxAllowPlainPassword->isChecked());
     QVERIFY(!r.gbAuth->isEnabled());
     QVERIFY(!r.cbxSMTP->isChecked());
     QVERIFY(r.fraDirectMail1->cbxDirect->isChecked());
@@ -153,6 +155,8 @@ void TestMainState::missingSettings_tickEveryBox()
     auto& w = *f.window;
     for (QCheckBox* box : {w.cbxSMTP, w.cbxAuth, w.fraDirectMail1->cbxDirect, w.cbxErrorsByEmail})
         QVERIFY2(box->isChecked(), qPrintable(box->objectName()));
+    // Except the one that lets a password go in the clear.
+    QVERIFY(!w.cbxAllowPlainPassword->isChecked());
     QCOMPARE(w.cbCurrentList->currentIndex(), -1);
     QCOMPARE(w.cbRecipientEmailFormat->currentIndex(), -1);
     QVERIFY(!w.txtCustomRecipientName->isVisible());

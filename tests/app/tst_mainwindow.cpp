@@ -485,7 +485,16 @@ void TestMainWindow::emailFolder_pickedAndNormalised()
     frame->txtEmailPath->setFocus();
     QTRY_VERIFY(frame->txtEmailPath->hasFocus());
     frame->txtHELO->setFocus();
-    QTRY_COMPARE(frame->txtEmailPath->text(), QString("/"));
+    // Empty stays empty: it means the program folder's own spool folder, never
+    // the root of the file system.
+    QTRY_VERIFY(frame->txtHELO->hasFocus());
+    QCOMPARE(frame->txtEmailPath->text(), QString());
+    QCOMPARE(frame->spoolFolder(false), f->home.path() + "Spool/");
+    frame->txtEmailPath->setText(QStringLiteral("/"));
+    QCOMPARE(frame->spoolFolder(false), f->home.path() + "Spool/");
+    QVERIFY(!QDir(f->home.path() + "Spool").exists());
+    QCOMPARE(frame->spoolFolder(true), f->home.path() + "Spool/");
+    QVERIFY(QDir(f->home.path() + "Spool").exists());
 }
 
 void TestMainWindow::clearButtons()

@@ -25,6 +25,7 @@ private slots:
     void importCsvFile_data();
     void importCsvFile();
     void refusedRow_keepsTheRowsBeforeIt();
+    void controlCharacterAddress_isLeftOutAndCounted();
     void loadMoreCsv_asksForThePagesFile_data();
     void loadMoreCsv_asksForThePagesFile();
 
@@ -182,6 +183,20 @@ void TestDbImport::refusedRow_keepsTheRowsBeforeIt()
     QCOMPARE(ImportCsvFile("L'1", m_f->home.file("none.csv"), view).outcome,
              CsvImportOutcome::MissingFile);
     QCOMPARE(m_data->scalar("select count(*) from RecipientList").toInt(), 4);
+}
+
+// Rows whose address holds a control character are not imported; the others
+// are, and the user learns how many were left out and why.
+void TestDbImport::controlCharacterAddress_isLeftOutAndCounted()
+{
+    data::TableView view(*m_data, "RecipientList");
+    m_f->dialogs.queuePath(write("Email,FirstName\na@x.com,A\n\"b\tc@x.com\",B\nd\x01@x.com,D\ne@x.com,E\n"));
+    LoadMoreCsv(m_f->services, "L'1", view, false);
+    QCOMPARE(rows("RecipientList"), (QStringList{"A|NULL|a@x.com|L'1|NULL|True|False",
+                                                 "E|NULL|e@x.com|L'1|NULL|True|False"}));
+    QCOMPARE(m_f->dialogs.texts().mid(1),
+             QStringList{"2 rows were not imported. The address \"b\\x09c@x.com\" holds a line break or "
+                         "another control character."});
 }
 
 void TestDbImport::loadMoreCsv_asksForThePagesFile_data()

@@ -168,6 +168,17 @@ void TestRecipients::singleRecord_addUpdateDelete()
     // Update on an empty view adds the row as new.
     (exclusions ? w->btnEXUpdate : w->btnRCVUpdate)->click();
     QCOMPARE(rows(table).filter("Zoë's").size(), 1);
+
+    // An address that could never be sent to is refused, with the reason.
+    for (QPushButton* b : exclusions ? QList<QPushButton*>{w->btnEXAdd, w->btnEXUpdate}
+                                     : QList<QPushButton*>{w->btnRCVAdd, w->btnRCVUpdate}) {
+        type(email, "x\ty@x.com");
+        m_f->dialogs.clear();
+        b->click();
+        QCOMPARE(m_f->dialogs.texts(),
+                 QStringList{"The address \"x\\x09y@x.com\" holds a line break or another control character."});
+    }
+    QCOMPARE(rows(table).filter("Zoë's"), QStringList{"|Darcy|zoë@x.com|Zoë's||True"});
 }
 
 void TestRecipients::noList_refusesEditingAndMenus_data()

@@ -19,7 +19,13 @@ void TestValidateEmail::rules_data()
 
     QTest::newRow("plain") << "a@b.c" << true;
     QTest::newRow("blanks around are trimmed") << " a@b.c " << true;
-    QTest::newRow("control characters around are trimmed") << "\ta@b.c\r\n" << true;
+    // A control character would end or bend the line the address goes in.
+    QTest::newRow("control characters around") << "\ta@b.c\r\n" << false;
+    QTest::newRow("line break inside") << "a\r\nRSET@b.c" << false;
+    QTest::newRow("NUL inside") << QString("a") + QChar(0) + "b@c.d" << false;
+    QTest::newRow("DEL") << "a\x7f@b.c" << false;
+    QTest::newRow("C1 next line") << QString("a") + QChar(0x85) + "@b.c" << false;
+    QTest::newRow("letters beyond ASCII pass") << QString("jos") + QChar(0xe9) + "@b.c" << true;
     QTest::newRow("no dot after the at") << "a@b" << false;
     QTest::newRow("second at") << "a@b@c.d" << false;
     QTest::newRow("nothing before the at") << "@b.c" << false;

@@ -26,6 +26,17 @@ public:
     bool startProgram(const QString&, const QStringList&) override { return true; }
 };
 
+// Takes its loopback server for one across the network, where a password
+// must not go in the clear.
+class DistantSmtpClient : public send::TIpSmtpClient
+{
+public:
+    using TIpSmtpClient::TIpSmtpClient;
+
+protected:
+    bool peerIsLoopback() const override { return false; }
+};
+
 // The mailing run with a host that records what the main window would show.
 struct RunFixture : send::MailingRunHost
 {
@@ -49,6 +60,8 @@ struct RunFixture : send::MailingRunHost
     QStringList questionsAsked;
     int directCancels = 0;
     int sendDirectCalls = 0;
+    // The run's clients take the server for a distant one.
+    bool distantServer = false;
     // Called for every status line: lets a test press Pause or Cancel at a
     // chosen moment.
     std::function<void(const QString&)> onStatusLine;
@@ -116,6 +129,13 @@ struct RunFixture : send::MailingRunHost
             n += w.kind == kind && w.ms == ms;
         return n;
     }
+    int waitedInAll(const QString& kind) const
+    {
+        int ms = 0;
+        for (const auto& w : clock.waits())
+            ms += w.kind == kind ? w.ms : 0;
+        return ms;
+    }
 
     send::RunSettings runSettings() override { return settings; }
     void runStarting() override { statusLines.clear(); }
@@ -149,7 +169,8 @@ struct RunFixture : send::MailingRunHost
     void rememberTestAddress() override {}
     send::TIpSmtpClient& newClient() override
     {
-        client = std::make_unique<send::TIpSmtpClient>(clock);
+        client = distantServer ? std::make_unique<DistantSmtpClient>(clock)
+                               : std::make_unique<send::TIpSmtpClient>(clock);
         return *client;
     }
     void composeMessage(compose::TIpMailMessage& message, const QString& salutation, const QString& firstName,

@@ -154,6 +154,17 @@ struct ScriptedRun
     Recorder rec;
 };
 
+// "LOGIN user accepted tls" for every AUTH attempt the server saw.
+QStringList authAttemptsSeen(const AiosmtpdServer& server)
+{
+    QStringList seen;
+    for (const bv::test::AuthAttempt& a : server.authAttempts())
+        seen << QString("%1 %2 %3 %4")
+                    .arg(a.mechanism, a.login, a.accepted ? "accepted" : "refused",
+                         a.tls ? "tls" : "clear");
+    return seen;
+}
+
 // Connects as a client does to port 465, on whatever port the test server has.
 class ImplicitTlsClient : public TIpSmtpClient
 {
@@ -162,6 +173,20 @@ public:
 
 protected:
     bool startsEncrypted(quint16) const override { return true; }
+};
+
+// Takes its loopback server for one across the network.
+class DistantClient : public TIpSmtpClient
+{
+public:
+    DistantClient(bv::Clock& clock, bool implicitTls) : TIpSmtpClient(clock), m_implicit(implicitTls) {}
+
+protected:
+    bool startsEncrypted(quint16 port) const override { return m_implicit || TIpSmtpClient::startsEncrypted(port); }
+    bool peerIsLoopback() const override { return false; }
+
+private:
+    bool m_implicit;
 };
 
 } // namespace
@@ -195,6 +220,11 @@ private slots:
     void aiosmtpd_interoperates();
     void tlsFailure_sendsNoPassword_data();
     void tlsFailure_sendsNoPassword();
+    void password_goesInTheClearOnlyToLoopbackOrWhenAllowed_data();
+    void password_goesInTheClearOnlyToLoopbackOrWhenAllowed();
+    void envelopeAddress_isTheAddressWhateverTheName_data();
+    void envelopeAddress_isTheAddressWhateverTheName();
+    void envelopeRecipients_replaceTheToText();
     void largeMessage_arrivesWholeWithProgress();
 };
 
@@ -831,12 +861,7 @@ void TestSmtpClient::aiosmtpd_interoperates()
     QVERIFY2(rec.tasks == QList<int>{task}, qPrintable(rec.events.join('|')));
     if (!event.isEmpty())
         QVERIFY2(rec.events.contains(event), qPrintable(rec.events.join('|')));
-    QStringList seen;
-    for (const bv::test::AuthAttempt& a : server.authAttempts())
-        seen << QString("%1 %2 %3 %4")
-                    .arg(a.mechanism, a.login, a.accepted ? "accepted" : "refused",
-                         a.tls ? "tls" : "clear");
-    QCOMPARE(seen, attempts);
+    QCOMPARE(authAttemptsSeen(server), attempts);
     const QList<bv::test::ReceivedMail> mails = server.messages();
     if (login == "-") {
         QVERIFY(mails.isEmpty());
@@ -908,6 +933,118 @@ void TestSmtpClient::tlsFailure_sendsNoPassword()
     QVERIFY2(rec.last().startsWith(event) && rec.last().contains(why), qPrintable(rec.last()));
     QVERIFY(server.authAttempts().isEmpty());
     QVERIFY(server.messages().isEmpty());
+}
+
+void TestSmtpClient::password_goesInTheClearOnlyToLoopbackOrWhenAllowed_data()
+{
+    using Tls = AiosmtpdServer::Tls;
+    QTest::addColumn<int>("tls");
+    QTest::addColumn<bool>("distant");
+    QTest::addColumn<bool>("allowPlain");
+    QTest::addColumn<QStringList>("attempts"); // AUTH attempts the server saw
+    QTest::addColumn<bool>("sent");
+    const QStringList clear = {"LOGIN user accepted clear"};
+    const QStringList tls = {"LOGIN user accepted tls"};
+    QTest::newRow("distant, no STARTTLS: stopped before AUTH")
+        << int(Tls::None) << true << false << QStringList() << false;
+    QTest::newRow("distant, no STARTTLS, allowed") << int(Tls::None) << true << true << clear << true;
+    QTest::newRow("distant, STARTTLS") << int(Tls::StartTls) << true << false << tls << true;
+    QTest::newRow("distant, implicit TLS") << int(Tls::Implicit) << true << false << tls << true;
+    QTest::newRow("loopback, no STARTTLS") << int(Tls::None) << false << false << clear << true;
+}
+
+void TestSmtpClient::password_goesInTheClearOnlyToLoopbackOrWhenAllowed()
+{
+    QFETCH(int, tls);
+    QFETCH(bool, distant);
+    QFETCH(bool, allowPlain);
+    QFETCH(QStringList, attempts);
+    QFETCH(bool, sent);
+
+    AiosmtpdServer::Options o;
+    o.auth = AiosmtpdServer::Auth::LoginAndPlain;
+    o.tls = AiosmtpdServer::Tls(tls);
+    AiosmtpdServer server(o);
+    QVERIFY2(server.start(), qPrintable(server.error()));
+    bv::test::TestClock clock;
+    const bool implicit = o.tls == AiosmtpdServer::Tls::Implicit;
+    std::unique_ptr<TIpSmtpClient> client(distant ? new DistantClient(clock, implicit)
+                                                  : new TIpSmtpClient(clock));
+    client->setExtraCaCertificates(server.caCertificates());
+    client->setUserID("user");
+    client->setPassword("secret");
+    client->setEnableAuth(true);
+    client->setAllowPlainPassword(allowPlain);
+    Recorder rec;
+    rec.attach(*client);
+    setPlainMessage(client->message(), "Ann <ann@x.com>", {"bob@y.org"}, {"Hello"});
+    client->SendMail(server.server(), false);
+    QVERIFY(runUntilIdle(clock, *client));
+
+    QCOMPARE(authAttemptsSeen(server), attempts);
+    QCOMPARE(rec.tasks, QList<int>{sent ? stSendMail : stFailed});
+    QCOMPARE(client->passwordWithheld(), !sent);
+    if (!sent) {
+        QCOMPARE(rec.last(), "error 10053 " + passwordWithheldText("127.0.0.1"));
+        QVERIFY(server.messages().isEmpty());
+    } else {
+        QVERIFY(server.waitForMessages(1));
+    }
+}
+
+void TestSmtpClient::envelopeAddress_isTheAddressWhateverTheName_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("envelope");
+    QTest::newRow("bare") << "bob@y.org" << "<bob@y.org>";
+    QTest::newRow("escaped quote and bracket in the name")
+        << R"("a\"<e@evil.test> L" <r1@x.org>)" << "<r1@x.org>";
+    QTest::newRow("markup in the name") << R"("<b>bold</b> L" <r2@x.org>)" << "<r2@x.org>";
+    QTest::newRow("escaped backslash ends the name") << R"("a\\" <r3@x.org>)" << "<r3@x.org>";
+    QTest::newRow("comment after the address") << R"("Ann A." <ann@x.com> (see <w@x.org>))"
+                                                << "<ann@x.com>";
+    QTest::newRow("unquoted name with brackets: the last pair") << "a<e@evil.test> <r4@x.org>"
+                                                               << "<r4@x.org>";
+    QTest::newRow("quotes that do not pair: the last pair")
+        << R"("a"<e@evil.test>" <r5@x.org>)" << "<r5@x.org>";
+    QTest::newRow("doubled brackets") << R"("F" <<a@b.c>>)" << "<a@b.c>";
+    QTest::newRow("bracket never closed") << "<a@b.c" << "<a@b.c>";
+    QTest::newRow("empty") << "" << "";
+}
+
+void TestSmtpClient::envelopeAddress_isTheAddressWhateverTheName()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, envelope);
+    QCOMPARE(envelopeAddress(text), envelope);
+}
+
+// The run hands the row's address over by itself: the To text, whatever it
+// holds, never decides where the message goes.
+void TestSmtpClient::envelopeRecipients_replaceTheToText()
+{
+    ScriptedRun run(okToEnd);
+    QVERIFY2(run.server.start(), qPrintable(run.server.error()));
+    setPlainMessage(run.client.message(), "Ann <ann@x.com>", {"\"x\" <e@evil.test>"}, {"Hello"});
+    run.client.setEnvelopeRecipients({"bob@y.org"});
+    run.client.SendMail(run.server.server(), false);
+    QVERIFY(runUntilIdle(run.clock, run.client));
+    QVERIFY(run.server.waitForLines(3));
+    QCOMPARE(chopped(run.server.received()).mid(1, 2),
+             QStringList({"MAIL FROM:<ann@x.com>", "RCPT TO:<bob@y.org>"}));
+    // A new message starts without them.
+    QCOMPARE(run.client.envelopeRecipients(), QStringList());
+
+    bv::test::TestClock clock;
+    TIpSmtpClient client(clock);
+    setPlainMessage(client.message(), "Ann <ann@x.com>", {"bob@y.org"}, {"Hello"});
+    client.setEnvelopeRecipients({"bob@y.org\r\nRSET"});
+    try {
+        client.SendMail(run.server.server(), false);
+        QFAIL("SendMail went ahead");
+    } catch (const SmtpError& e) {
+        QVERIFY(e.recipientAtFault());
+    }
 }
 
 void TestSmtpClient::largeMessage_arrivesWholeWithProgress()

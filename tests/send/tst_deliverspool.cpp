@@ -2,7 +2,9 @@
 #include "compose/MailMessage.h"
 #include "data/Database.h"
 #include "ExchangerPeers.h"
+#include "Fuzz.h"
 #include "send/DeliverSpool.h"
+#include "send/MailingRun.h"
 #include "send/SpoolMessage.h"
 #include "TempProgramFolder.h"
 #include "TestClock.h"
@@ -207,6 +209,11 @@ private slots:
     void deliver();
     void conversation_data();
     void conversation();
+    void addressHeaders_reachTheWireAsStored_data();
+    void addressHeaders_reachTheWireAsStored();
+    void controlCharacterInAnAddress_isNeverSent();
+    void recipientNames_neverBendTheAddress_fuzzed();
+    void spoolHeader_fuzzed();
     void heldLock_leavesFileAndLockAlone();
     void undeletableFile_isNeverDeliveredAgain();
     void unwritableErrorReport_isShownAndTheWorkerGoesOn();
@@ -552,6 +559,115 @@ void TestDeliverSpool::conversation()
     QCOMPARE(answer.done, done);
     QCOMPARE(answer.errorText, error);
     QCOMPARE(peer.commands(), commands);
+}
+
+void TestDeliverSpool::addressHeaders_reachTheWireAsStored_data()
+{
+    QTest::addColumn<QByteArray>("to");
+    QTest::addColumn<QString>("rcpt");
+    // An encoded word is display text: it is never decoded into an address.
+    QTest::newRow("encoded word as the address")
+        << QByteArray("Ann <=?utf-8?q?ann=0D=0ARSET?=@x.test>") << "RCPT TO:<=?utf-8?q?ann=0D=0ARSET?=@x.test>";
+    QTest::newRow("encoded word that decodes to an address")
+        << QByteArray("=?utf-8?q?=3Ce=40evil=2Etest=3E?=") << "RCPT TO:<=?utf-8?q?=3Ce=40evil=2Etest=3E?=>";
+    QTest::newRow("escaped quote and brackets in the name")
+        << QByteArray(R"("a\"<e@evil.test> L" <ann@x.test>)") << "RCPT TO:<ann@x.test>";
+    QTest::newRow("brackets in a comment") << QByteArray("<ann@x.test> (not <e@evil.test>)")
+                                           << "RCPT TO:<ann@x.test>";
+}
+
+void TestDeliverSpool::addressHeaders_reachTheWireAsStored()
+{
+    QFETCH(QByteArray, to);
+    QFETCH(QString, rcpt);
+    ScriptedExchanger peer("220 mx.test ready\r\n", {});
+    QVERIFY(peer.listening());
+    const QString path = spoolPath(1);
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("From: " + kSender.toUtf8() + "\r\nTo: " + to + "\r\n\r\nHi\r\n");
+    file.close();
+    QString readError;
+    const auto message = SpoolMessage::read(path, &readError);
+    QVERIFY2(message, qPrintable(readError));
+    const ExchangerAnswer answer = SendToExchanger(peer.address(), *message, QStringLiteral("brevicast.test"));
+    QVERIFY(answer.done);
+    QCOMPARE(answer.errorText, QString());
+    QCOMPARE(peer.commands().mid(3, 2), QStringList({rcpt, "DATA"}));
+}
+
+// A control character in a stored address fails the message before any
+// exchanger is asked; nothing reaches a wire.
+void TestDeliverSpool::controlCharacterInAnAddress_isNeverSent()
+{
+    const int emailNo = addQueueRow(QStringLiteral("ann@accept.test"));
+    const QString path = spoolPath(emailNo);
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("From: " + kSender.toUtf8() + "\r\nTo: Ann <ann@accept.test>, <bob" + QByteArray(1, '\0')
+               + "RSET@accept.test>\r\n\r\nHi\r\n");
+    file.close();
+    TSpoolDelivery worker = delivery();
+    const TSpoolDelivery::WorkerResult result = worker.DeliverAndRecord(path);
+    QVERIFY(!result.outcome.delivered);
+    QVERIFY2(result.outcome.errorText.contains("control character"), qPrintable(result.outcome.errorText));
+    QCOMPARE(queueRows(), QStringList{"1|True|True|" + result.outcome.errorText});
+    for (auto& [name, peer] : m_exchangers)
+        QCOMPARE(peer->messages().size(), 0);
+}
+
+// Whatever a recipient's name holds, in any of the quoted forms, the spool
+// file's reader finds the row's address and nothing else.
+void TestDeliverSpool::recipientNames_neverBendTheAddress_fuzzed()
+{
+    const QList<QByteArray> names = {R"(a"<e@evil.test>)", "<b>bold</b>", "x\\", "Smith, John",
+                                     "Jos\xc3\xa9 \"J\" <j@e.test>", "=?utf-8?q?a=0D=0ARSET?=",
+                                     "(c) <x@y.test>", "", "a\\\" <e@evil.test>, b"};
+    const QString address = QStringLiteral("r1@example.org");
+    const QString path = spoolPath(1);
+    int round = 0;
+    test::fuzz("recipient name", names, [&](const QByteArray& bytes) {
+        if (QTest::currentTestFailed())
+            return;
+        const QString name = QString::fromUtf8(bytes);
+        compose::TIpMailMessage message(m_clock);
+        message.setFrom(kSender);
+        message.setSubject(QStringLiteral("Offer"));
+        const QString to = FormatRecipient(round++ % 6, {}, name, name, name, address);
+        message.setMailTo({to});
+        message.SaveToFile(path);
+        QString error;
+        const auto back = SpoolMessage::read(path, &error);
+        QVERIFY2(back, qPrintable(error));
+        QVERIFY2(back->recipientAddresses() == QStringList{address}, qPrintable(to));
+    }, 3);
+}
+
+// Spool files damaged at random: read without fault, and no address read
+// from them holds a line break.
+void TestDeliverSpool::spoolHeader_fuzzed()
+{
+    QList<QByteArray> corpus;
+    for (const QString& to : {QStringLiteral("\"a\\\"<e@evil.test> L\" <r1@example.org>"),
+                              QStringLiteral("=?utf-8?B?Sm9zw6k=?= <r2@example.org>, c@d.test"),
+                              QStringLiteral("Ann (note) <r3@example.org>")}) {
+        writeSpool(spoolPath(1), QStringLiteral("composed"), to);
+        corpus << contents(spoolPath(1));
+    }
+    const QString path = spoolPath(2);
+    test::fuzz("spool header", corpus, [&](const QByteArray& bytes) {
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size())
+            return;
+        file.close();
+        QString error;
+        const auto message = SpoolMessage::read(path, &error);
+        if (!message)
+            return;
+        for (const QString& a : message->recipientAddresses() + QStringList{message->fromAddress()})
+            if (a.contains(u'\r') || a.contains(u'\n'))
+                QFAIL(qPrintable("line break in " + a));
+    }, 2);
 }
 
 void TestDeliverSpool::heldLock_leavesFileAndLockAlone()

@@ -2,8 +2,11 @@
 #include "RunFixture.h"
 
 #include "data/TableView.h"
+#include "send/MailingLock.h"
+#include "send/SpoolMessage.h"
 
 #include <QDir>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QTcpServer>
 
@@ -51,28 +54,38 @@ private slots:
     void newMailing_withPendingRows_asksRedoMsg();
     void sendingError_endsTheRun_rowStaysPending();
     void directMode_spoolsEveryRowAndSkipsInvalidOnes();
+    void hostileRecipients_reachOnlyTheirOwnAddress_data();
+    void hostileRecipients_reachOnlyTheirOwnAddress();
+    void unwritableSpoolFile_failsThatRowAndGoesOn();
+    void longPause_answersTheWindow_cancelEndsIt();
+    void secondCopy_isRefusedWhileOneSends();
+    void passwordInTheClear_failsTheRowAndStopsTheRun_data();
+    void passwordInTheClear_failsTheRowAndStopsTheRun();
 };
 
 void TestMailingRun::formatRecipient_data()
 {
     QTest::addColumn<int>("format");
+    QTest::addColumn<QString>("first");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("sal first last") << 0 << "\" John Smith\" <js@x.com>";
-    QTest::newRow("first last") << 1 << "\"John Smith\" <js@x.com>";
-    QTest::newRow("last, first") << 2 << "\"Smith, John\" <js@x.com>";
-    QTest::newRow("first") << 3 << "\"John\" <js@x.com>";
-    QTest::newRow("last") << 4 << "\"Smith\" <js@x.com>";
-    QTest::newRow("address as name") << 5 << "\"js@x.com\" <js@x.com>";
-    QTest::newRow("custom, no quotes") << 6 << "Friend of 'X' <js@x.com>";
-    QTest::newRow("none chosen") << -1 << "";
+    QTest::newRow("sal first last") << 0 << "John  " << "\" John Smith\" <js@x.com>";
+    QTest::newRow("first last") << 1 << "John  " << "\"John Smith\" <js@x.com>";
+    QTest::newRow("last, first") << 2 << "John  " << "\"Smith, John\" <js@x.com>";
+    QTest::newRow("first") << 3 << "John  " << "\"John\" <js@x.com>";
+    QTest::newRow("last") << 4 << "John  " << "\"Smith\" <js@x.com>";
+    QTest::newRow("address as name") << 5 << "John  " << "\"js@x.com\" <js@x.com>";
+    QTest::newRow("custom, no quotes") << 6 << "John  " << "Friend of 'X' <js@x.com>";
+    QTest::newRow("none chosen") << -1 << "John  " << "";
+    QTest::newRow("quote and backslash escaped") << 3 << R"(Jo"hn\)" << R"("Jo\"hn\\" <js@x.com>)";
 }
 
 void TestMailingRun::formatRecipient()
 {
     QFETCH(int, format);
+    QFETCH(QString, first);
     QFETCH(QString, expected);
     // An empty salutation is kept: the name then begins with a blank.
-    QCOMPARE(FormatRecipient(format, "Friend of 'X'", "", "John  ", "Smith ", "js@x.com  "), expected);
+    QCOMPARE(FormatRecipient(format, "Friend of 'X'", "", first, "Smith ", "js@x.com  "), expected);
 }
 
 void TestMailingRun::checks_endTheRunBeforeAnythingIsWritten_data()
@@ -310,6 +323,8 @@ void TestMailingRun::newMailing_withPendingRows_asksRedoMsg()
     QVERIFY(f.db.scalar("select EndTime from EmailHistory").toString().startsWith("2026-12-08"));
 }
 
+// A fault that is not the recipient's ends the run; the row keeps its place
+// in the queue and says why, and the next attempt starts without that text.
 void TestMailingRun::sendingError_endsTheRun_rowStaysPending()
 {
     RunFixture f;
@@ -317,10 +332,20 @@ void TestMailingRun::sendingError_endsTheRun_rowStaysPending()
     f.settings.smtpServer.clear();
     f.dialogs.queueAnswer(Answer::Yes);
     f.run->btnSendClick(RunKind::NewMailing);
-    QCOMPARE(f.dialogs.lastText(), sendingErrorText("Destination address required"));
-    QCOMPARE(f.rows(), QStringList({"r1@example.org|F|F|", "r2@example.org|F|F|"}));
+    const QString why = "Destination address required";
+    QCOMPARE(f.dialogs.lastText(), sendingErrorText(why));
+    QCOMPARE(f.rows(), QStringList({"r1@example.org|F|F|" + recipient(1) + ": " + why, "r2@example.org|F|F|"}));
+    QCOMPARE(f.activities.last(), "Sending stopped: " + why);
+    QCOMPARE(f.logLines(), QStringList{recipient(1) + " (Error): " + why});
     QCOMPARE(f.db.scalar("select SuccessCount from EmailHistory").toInt(), 0);
     QVERIFY(!f.run->inProgress());
+
+    AiosmtpdServer server;
+    QVERIFY2(server.start(), qPrintable(server.error()));
+    f.settings.smtpServer = server.server();
+    f.dialogs.queueAnswer(Answer::Yes);
+    f.run->btnSendClick(RunKind::Redo);
+    QCOMPARE(f.rows(), QStringList({"r1@example.org|T|F|", "r2@example.org|T|F|"}));
 }
 
 // Direct mode writes every row to the spool and records it sent; rows with
@@ -345,11 +370,198 @@ void TestMailingRun::directMode_spoolsEveryRowAndSkipsInvalidOnes()
     QCOMPARE(rows.at(2), QString("3|T|F|"));
     QCOMPARE(QDir(spool).entryList(QDir::Files).size(), 199);
     QVERIFY(QFile::exists(spool + "BVC_201_.eml"));
-    QCOMPARE(f.waited("paint", 5000), 20);
+    // The window answers during the pause: 100 s of waits that handle events.
+    QCOMPARE(f.waitedInAll("events"), 100000);
     QCOMPARE(f.waited("paint", 20000), 0);
     QCOMPARE(f.count, QString("Saved: 201 of 201"));
     QCOMPARE(f.run->attemptedCount(), 199);
     QCOMPARE(f.db.scalar("select SuccessCount from EmailHistory").toInt(), 201);
+}
+
+void TestMailingRun::hostileRecipients_reachOnlyTheirOwnAddress_data()
+{
+    QTest::addColumn<bool>("direct");
+    QTest::newRow("SMTP") << false;
+    QTest::newRow("spool file") << true;
+}
+
+// Names that close the quotes or look like addresses, and an address with a
+// line break: each message goes to its row's address or nowhere, and the run
+// goes on.
+void TestMailingRun::hostileRecipients_reachOnlyTheirOwnAddress()
+{
+    QFETCH(bool, direct);
+    AiosmtpdServer server;
+    QVERIFY2(server.start(), qPrintable(server.error()));
+    RunFixture f;
+    f.settings.smtpServer = server.server();
+    f.settings.direct = direct;
+    f.settings.emailPath = f.home.file("spool/");
+    QVERIFY(QDir().mkpath(f.settings.emailPath));
+    f.addRecipients(5);
+    f.db.execute(R"(update RecipientList set FirstName = 'a"<e@evil.test>' where FirstName = 'F1')");
+    f.db.execute("update RecipientList set FirstName = '<b>bold</b>' where FirstName = 'F2'");
+    f.db.execute(R"(update RecipientList set FirstName = 'x\' where FirstName = 'F3')");
+    f.db.execute("update RecipientList set Email = 'r4@example.org' || char(13) || char(10) || 'RSET' "
+                 "where FirstName = 'F4'");
+    f.dialogs.queueAnswer(Answer::Yes);
+    f.run->btnSendClick(RunKind::NewMailing);
+
+    QCOMPARE(f.dialogs.texts().mid(1), direct ? QStringList() : QStringList{"All Done - Emails Attempted: 4 messages."});
+    const QStringList rows = f.rows("Sent, Error, ErrorMsg");
+    QCOMPARE(rows, QStringList({"T|F|", "T|F|", "T|F|", "F|T|Skipped due to Invalid Email Address.", "T|F|"}));
+    const QStringList to = {R"(To: "a\"<e@evil.test> L1" <r1@example.org>)", R"(To: "<b>bold</b> L2" <r2@example.org>)",
+                            R"(To: "x\\ L3" <r3@example.org>)", R"(To: "F5 L5" <r5@example.org>)"};
+    const QStringList addresses = {"r1@example.org", "r2@example.org", "r3@example.org", "r5@example.org"};
+    if (direct) {
+        for (int i = 0; i < 4; ++i) {
+            const QString path = f.settings.emailPath + QString("BVC_%1_.eml").arg(i < 3 ? i + 1 : 5);
+            QString error;
+            const auto spooled = SpoolMessage::read(path, &error);
+            QVERIFY2(spooled, qPrintable(error));
+            QCOMPARE(spooled->recipientAddresses(), QStringList{addresses[i]});
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            QVERIFY2(file.readAll().contains(to[i].toUtf8() + "\r\n"), qPrintable(to[i]));
+        }
+        return;
+    }
+    QVERIFY(server.waitForMessages(4));
+    const QList<bv::test::ReceivedMail> mails = server.messages();
+    QCOMPARE(mails.size(), 4);
+    for (int i = 0; i < 4; ++i) {
+        QCOMPARE(mails[i].rcptTos, QStringList{addresses[i]});
+        QVERIFY2(mails[i].data.contains(to[i].toUtf8() + "\r\n"), mails[i].data.constData());
+    }
+}
+
+// A message of one recipient that cannot be handed over fails that row with
+// the reason; the next recipient is sent as usual.
+void TestMailingRun::unwritableSpoolFile_failsThatRowAndGoesOn()
+{
+    RunFixture f;
+    f.settings.direct = true;
+    f.settings.emailPath = f.home.file("spool/");
+    QVERIFY(QDir().mkpath(f.settings.emailPath + "BVC_2_.eml"));
+    f.addRecipients(3);
+    f.dialogs.queueAnswer(Answer::Yes);
+    f.run->btnSendClick(RunKind::NewMailing);
+
+    QCOMPARE(f.sendDirectCalls, 1);
+    const QStringList rows = f.rows("Sent, Error, ErrorMsg");
+    QCOMPARE(rows.at(0), QString("T|F|"));
+    QCOMPARE(rows.at(2), QString("T|F|"));
+    const QString prefix = "F|T|" + recipient(2) + ": ";
+    QVERIFY2(rows.at(1).startsWith(prefix) && rows.at(1).contains("BVC_2_.eml"), qPrintable(rows.at(1)));
+    const QString reason = rows.at(1).mid(prefix.size());
+    QVERIFY(f.activities.contains("Not sent to " + recipient(2) + ": " + reason));
+    QCOMPARE(f.logLines().mid(1, 2), QStringList({recipient(2) + " (Error): " + reason, successLine(2, 2)}));
+    QCOMPARE(f.totalErrors, QString("Total Errors: 1"));
+}
+
+// The pause after every 200th row handles the window's events, and Cancel
+// ends it at once instead of after 100 s.
+void TestMailingRun::longPause_answersTheWindow_cancelEndsIt()
+{
+    AiosmtpdServer server;
+    QVERIFY2(server.start(), qPrintable(server.error()));
+    RunFixture f;
+    f.settings.smtpServer = server.server();
+    f.addRecipients(201);
+    // Rows 2 to 200 are skipped, so the first message brings the count to 200.
+    f.db.execute("update RecipientList set Email = 'invalid' where FirstName not in ('F1', 'F201')");
+    f.clock.setProcessRealEvents(true);
+    f.onStatusLine = [&](const QString& line) {
+        if (line.startsWith("Task Complete"))
+            QTimer::singleShot(0, f.run.get(), &TMailingRun::Action3Execute);
+    };
+    f.dialogs.queueAnswer(Answer::Yes);
+    f.run->btnSendClick(RunKind::NewMailing);
+
+    QCOMPARE(f.dialogs.lastText(), QString("Operation Cancelled."));
+    QCOMPARE(f.rows().first(), QString("r1@example.org|T|F|"));
+    QCOMPARE(f.rows().last(), QString("r201@example.org|F|F|"));
+    QVERIFY2(f.waitedInAll("events") <= 250, qPrintable(QString::number(f.waitedInAll("events"))));
+    QCOMPARE(f.waitedInAll("paint"), 0);
+}
+
+// A second copy (here a second run on the same program folder) may not send
+// while the first one does; a real second process is refused as well.
+void TestMailingRun::secondCopy_isRefusedWhileOneSends()
+{
+    AiosmtpdServer server;
+    QVERIFY2(server.start(), qPrintable(server.error()));
+    RunFixture first;
+    first.settings.smtpServer = server.server();
+    first.addRecipients(2);
+    RunFixture second(first.folder);
+    second.settings.smtpServer = server.server();
+    const QString refusal = "Another copy of Brevicast is sending from this program folder ("
+                            + QDir::cleanPath(first.folder) + "). Wait until its mailing has ended, then try again.";
+    first.onStatusLine = [&](const QString& line) {
+        if (!line.startsWith("Task Complete") || !second.dialogs.texts().isEmpty())
+            return;
+        for (RunKind kind : {RunKind::NewMailing, RunKind::Redo, RunKind::Test})
+            second.run->btnSendClick(kind);
+    };
+    first.dialogs.queueAnswer(Answer::Yes);
+    first.run->btnSendClick(RunKind::NewMailing);
+    QCOMPARE(second.dialogs.texts(), QStringList({refusal, refusal, refusal}));
+    QCOMPARE(first.dialogs.lastText(), QString("All Done - Emails Attempted: 2 messages."));
+    QCOMPARE(first.rows(), QStringList({"r1@example.org|T|F|", "r2@example.org|T|F|"}));
+
+    // Free again once the run is over.
+    second.dialogs.clear();
+    second.run->btnSendClick(RunKind::Redo);
+    QCOMPARE(second.dialogs.texts(), QStringList{"No messages to Redo."});
+
+    send::MailingLock held(first.folder);
+    QVERIFY(held.tryLock(nullptr));
+    QProcess runner;
+    runner.start(QCoreApplication::applicationDirPath() + "/mailing_runner",
+                 {first.folder, server.server(), "redo"});
+    QVERIFY(runner.waitForFinished(60000));
+    QCOMPARE(QString::fromUtf8(runner.readAllStandardOutput()).trimmed(), refusal);
+}
+
+void TestMailingRun::passwordInTheClear_failsTheRowAndStopsTheRun_data()
+{
+    QTest::addColumn<bool>("allowPlain");
+    QTest::newRow("not allowed") << false;
+    QTest::newRow("allowed") << true;
+}
+
+// A distant server that offers no encryption never gets the password unless
+// the user allows it; the first row fails with the reason and the run stops
+// there rather than fail every row the same way.
+void TestMailingRun::passwordInTheClear_failsTheRowAndStopsTheRun()
+{
+    QFETCH(bool, allowPlain);
+    AiosmtpdServer::Options options;
+    options.auth = AiosmtpdServer::Auth::LoginAndPlain;
+    AiosmtpdServer server(options);
+    QVERIFY2(server.start(), qPrintable(server.error()));
+    RunFixture f;
+    f.distantServer = true;
+    f.settings.smtpServer = server.server();
+    f.settings.auth = true;
+    f.settings.user = "user";
+    f.settings.password = "secret";
+    f.settings.allowPlainPassword = allowPlain;
+    f.addRecipients(2);
+    f.dialogs.queueAnswer(Answer::Yes);
+    f.run->btnSendClick(RunKind::NewMailing);
+
+    if (allowPlain) {
+        QCOMPARE(f.rows(), QStringList({"r1@example.org|T|F|", "r2@example.org|T|F|"}));
+        QCOMPARE(server.authAttempts().size(), 2);
+        return;
+    }
+    const QString why = passwordWithheldText("127.0.0.1");
+    QCOMPARE(f.dialogs.texts().mid(1), QStringList({why, "Operation Cancelled."}));
+    QCOMPARE(f.rows(), QStringList({"r1@example.org|F|T|" + recipient(1) + ": " + why, "r2@example.org|F|F|"}));
+    QVERIFY(server.authAttempts().isEmpty());
+    QCOMPARE(server.messageCount(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestMailingRun)
