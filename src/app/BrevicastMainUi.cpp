@@ -170,6 +170,8 @@ QToolButton* headerButton(const QString& glyph, const QString& hint, const char*
 QLabel* statusLabel(const char* name, const QString& accessibleName, const QString& text, QWidget* parent)
 {
     auto* label = named(new QLabel(text, parent), name, accessibleName);
+    // What a run shows here comes from recipients and servers.
+    label->setTextFormat(Qt::PlainText);
     label->setTextInteractionFlags(Qt::TextSelectableByMouse);
     return label;
 }

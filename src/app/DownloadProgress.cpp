@@ -4,6 +4,7 @@
 #include "app/UpdateSite.h"
 #include "core/Clock.h"
 #include "core/Dialogs.h"
+#include "core/PlainText.h"
 #include "core/Services.h"
 
 #include <QDir>
@@ -58,7 +59,8 @@ TfrmDownloadProgress::TfrmDownloadProgress(Services& services, QNetworkAccessMan
     connect(Button1, &QPushButton::clicked, this, &TfrmDownloadProgress::Button1Click);
 
     m_download = new HttpDownload(network, this);
-    connect(m_download, &HttpDownload::statusChanged, lblStatus, &QLabel::setText);
+    connect(m_download, &HttpDownload::statusChanged, lblStatus,
+            [this](const QString& text) { showPlainText(lblStatus, text); });
     connect(m_download, &HttpDownload::transferStarted, this, [this](qint64 expected) {
         // A size the bar cannot hold, or none, shows as busy.
         ProgressBar1->setRange(0, expected > 0 && expected <= INT_MAX ? int(expected) : 0);
