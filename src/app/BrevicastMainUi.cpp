@@ -351,7 +351,7 @@ QWidget* TfrmBrevicastMain::createEditor()
                           {&btnClearHTML, &btnLoadHTML, &btnSaveHTML, &btnSaveHTMLAs}});
 
     tabHTMLPreview = named(new QWidget(TABSMessage), "tabHTMLPreview", QStringLiteral("HTML Preview"));
-    wbHTMLMessage = named(new QTextBrowser(tabHTMLPreview), "wbHTMLMessage", QStringLiteral("HTML Preview"));
+    wbHTMLMessage = named(new TWebBrowserWithUI(tabHTMLPreview), "wbHTMLMessage", QStringLiteral("HTML Preview"));
     auto* previewLayout = new QVBoxLayout(tabHTMLPreview);
     previewLayout->setContentsMargins(2, 2, 2, 2);
     previewLayout->addWidget(wbHTMLMessage);

@@ -58,6 +58,13 @@ QUrl UpdateSite::fileUrl(const QString& name) const
     return QUrl(base.toString() + name);
 }
 
+bool UpdateSite::owns(const QUrl& url) const
+{
+    return base.isValid() && url.scheme() == base.scheme() &&
+           url.host().compare(base.host(), Qt::CaseInsensitive) == 0 &&
+           url.port(-1) == base.port(-1);
+}
+
 QString versionFileName()
 {
     return QStringLiteral("APP_VERSION.TXT");

@@ -33,6 +33,8 @@ struct UpdateSite
     QString address() const;
     // A file under the base address.
     QUrl fileUrl(const QString& name) const;
+    // The address is on the site: its scheme, host and port are the base's.
+    bool owns(const QUrl& url) const;
 };
 
 QString versionFileName(); // "APP_VERSION.TXT"
