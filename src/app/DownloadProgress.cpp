@@ -102,7 +102,7 @@ void TfrmDownloadProgress::Timer2Timer()
             return;
         }
     }
-    m_download->start(source, target, m_stallTimeoutMs);
+    m_download->start(source, target, m_stallTimeoutMs, checks);
 }
 
 void TfrmDownloadProgress::transferEnded(bool ok, const QString& error)
@@ -114,12 +114,26 @@ void TfrmDownloadProgress::transferEnded(bool ok, const QString& error)
     // Cancelled by the user: nothing went wrong with the site.
     if (m_cancelling)
         return;
-    // A file that cannot be written here is no fault of the site's.
-    if (m_download->failedLocally())
-        m_services.dialogs.message(targetNotWrittenText(target, error), Severity::Error);
-    else
-        m_services.dialogs.message(siteDifficultiesText(m_site), Severity::Error);
+    m_services.dialogs.message(failureText(error), Severity::Error);
     done(QDialog::Rejected);
+}
+
+QString TfrmDownloadProgress::failureText(const QString& error) const
+{
+    switch (m_download->failure()) {
+    case HttpDownload::Failure::Local: // no fault of the site's
+        return targetNotWrittenText(target, error);
+    case HttpDownload::Failure::Refused:
+        return insecureAddressText(error);
+    case HttpDownload::Failure::TooLarge:
+        return error;
+    case HttpDownload::Failure::Mismatch:
+        return sumMismatchText(target);
+    case HttpDownload::Failure::None:
+    case HttpDownload::Failure::Site:
+        break;
+    }
+    return siteDifficultiesText(m_site);
 }
 
 void TfrmDownloadProgress::Button1Click()

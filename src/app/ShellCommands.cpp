@@ -125,6 +125,10 @@ void ShellCommands::Action8Execute()
     const QString programFolder = w.services().programFolder;
     UpdateTexts texts(*m_network, m_site, programFolder);
     const QString site = m_site.address();
+    if (!isSecureAddress(m_site.base)) {
+        dialogs.message(insecureAddressText(site), Severity::Error);
+        return;
+    }
 
     const QString name = texts.FetchText(nameFileName());
     if (!isUsableInstallerName(name) || texts.RemoteVersion() == 0) {
@@ -158,12 +162,18 @@ void ShellCommands::DownloadUpdate(const QUrl& source, const QString& target)
 {
     Dialogs& dialogs = w.services().dialogs;
     const QString path = QDir::toNativeSeparators(target);
+    // A sum the site publishes beside the installer must match it.
+    const UpdateTexts::PublishedSum sum =
+        UpdateTexts(*m_network, m_site, w.services().programFolder).FetchSum(source);
     bool completed = false;
-    {
+    if (sum.failed) {
+        dialogs.message(sumUnreadableText(sum.file), Severity::Error);
+    } else {
         TfrmDownloadProgress window(w.services(), *m_network, m_site.address(),
                                     m_site.stallTimeoutMs, &w);
         window.source = source;
         window.target = path;
+        window.checks = {m_site.maxInstallerBytes, sum.sha256};
         completed = dialogs.execModal(window) == QDialog::Accepted;
     }
     if (!completed) {

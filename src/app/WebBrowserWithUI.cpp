@@ -145,14 +145,16 @@ void TWebBrowserWithUI::Navigate(const QUrl& url)
         emit navigateComplete(url, readable && source() == url);
         return;
     }
-    if (!isWeb(url) || !m_network || !m_site.owns(url)) {
+    QNetworkReply* reply = isWeb(url) && m_network && m_site.owns(url)
+                               ? siteGet(*m_network, url, m_site.fetchTimeoutMs)
+                               : nullptr;
+    if (!reply) {
         setPlainText(QStringLiteral("%1 cannot be shown here.").arg(url.toString()));
         emit navigateComplete(url, false);
         return;
     }
     setPlainText(QStringLiteral("Opening %1...").arg(url.toString()));
-    m_page = m_network->get(siteRequest(url, m_site.fetchTimeoutMs));
-    QNetworkReply* reply = m_page;
+    m_page = reply;
     connect(reply, &QNetworkReply::downloadProgress, this, [reply](qint64 received, qint64) {
         if (received > kMaxPageBytes)
             reply->abort();
@@ -221,7 +223,9 @@ void TWebBrowserWithUI::fetchImage(const QUrl& url)
     if (!m_network || m_imagesAsked.contains(url))
         return;
     m_imagesAsked.insert(url);
-    QNetworkReply* reply = m_network->get(siteRequest(url, m_site.fetchTimeoutMs));
+    QNetworkReply* reply = siteGet(*m_network, url, m_site.fetchTimeoutMs);
+    if (!reply)
+        return;
     connect(reply, &QNetworkReply::downloadProgress, this, [reply](qint64 received, qint64) {
         if (received > kMaxPageBytes)
             reply->abort();
