@@ -343,7 +343,10 @@ void TestUpdateCheck::download()
         QCOMPARE(readFile(target), bytes);
         QCOMPARE(end.barMax, bytes.size());
         QCOMPARE(end.barValue, bytes.size());
-        QVERIFY(peer.requests().contains("GET /" + installer + " Brevicast/1.0 | text/html, */*"));
+        // The site reports its requests as it gets to them.
+        QVERIFY(peer.waitUntil([&] {
+            return peer.requests().contains("GET /" + installer + " Brevicast/1.0 | text/html, */*");
+        }));
     } else {
         QCOMPARE(filesIn(downloads.path()),
                  existing.isNull() ? QStringList() : QStringList{installer});
