@@ -44,7 +44,6 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTabWidget>
-#include <QTextBrowser>
 #include <QToolButton>
 #include <QUrl>
 
@@ -166,12 +165,6 @@ void TfrmBrevicastMain::connectControls()
     connect(Action6, &QAction::triggered, this, &TfrmBrevicastMain::showRecipients);
     connect(TABSMessage, &QTabWidget::currentChanged, this, &TfrmBrevicastMain::memHTMLSourceExit);
     memHTMLSource->installEventFilter(this);
-    // Links of the previewed message open in the user's browser, not inside
-    // the preview.
-    wbHTMLMessage->setOpenLinks(false);
-    connect(wbHTMLMessage, &QTextBrowser::anchorClicked, this, [this](const QUrl& url) {
-        m_services.shell.openUrl(url);
-    });
 
     connect(btnClearText, &QToolButton::clicked, this, &TfrmBrevicastMain::clearPlainText);
     connect(btnClearHTML, &QToolButton::clicked, this, &TfrmBrevicastMain::clearHtmlSource);

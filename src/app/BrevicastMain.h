@@ -23,7 +23,6 @@ class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
 class QTabWidget;
-class QTextBrowser;
 class QToolBar;
 class QToolButton;
 class QWidget;
@@ -170,7 +169,7 @@ public:
     QWidget* tabHTMLPreview = nullptr;
     QPlainTextEdit* memTextMessage = nullptr;
     QPlainTextEdit* memHTMLSource = nullptr;
-    QTextBrowser* wbHTMLMessage = nullptr;
+    TWebBrowserWithUI* wbHTMLMessage = nullptr;
     QToolBar* tlbPlainText = nullptr;
     QToolBar* tlbHTMLSource = nullptr;
     QToolButton* btnClearText = nullptr;

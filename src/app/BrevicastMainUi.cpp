@@ -170,6 +170,8 @@ QToolButton* headerButton(const QString& glyph, const QString& hint, const char*
 QLabel* statusLabel(const char* name, const QString& accessibleName, const QString& text, QWidget* parent)
 {
     auto* label = named(new QLabel(text, parent), name, accessibleName);
+    // What a run shows here comes from recipients and servers.
+    label->setTextFormat(Qt::PlainText);
     label->setTextInteractionFlags(Qt::TextSelectableByMouse);
     return label;
 }
@@ -349,7 +351,7 @@ QWidget* TfrmBrevicastMain::createEditor()
                           {&btnClearHTML, &btnLoadHTML, &btnSaveHTML, &btnSaveHTMLAs}});
 
     tabHTMLPreview = named(new QWidget(TABSMessage), "tabHTMLPreview", QStringLiteral("HTML Preview"));
-    wbHTMLMessage = named(new QTextBrowser(tabHTMLPreview), "wbHTMLMessage", QStringLiteral("HTML Preview"));
+    wbHTMLMessage = named(new TWebBrowserWithUI(tabHTMLPreview), "wbHTMLMessage", QStringLiteral("HTML Preview"));
     auto* previewLayout = new QVBoxLayout(tabHTMLPreview);
     previewLayout->setContentsMargins(2, 2, 2, 2);
     previewLayout->addWidget(wbHTMLMessage);

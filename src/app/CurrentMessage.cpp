@@ -27,7 +27,7 @@ QString previewPageName(int n)
     return QStringLiteral("__TM") + QString::number(n) + QStringLiteral("__.htm");
 }
 
-QString currentMessagePage(const CurrentMessage& message, const QDate& today)
+QString currentMessagePage(const CurrentMessage& message, const QDate& today, QStringList* images)
 {
     const QString sender =
         replaceFirst(replaceFirst(message.sender, QLatin1Char('<'), QStringLiteral("&lt;")),
@@ -50,11 +50,11 @@ QString currentMessagePage(const CurrentMessage& message, const QDate& today)
     };
     for (const QString& line : splitLines(message.plainText))
         lines << line + QStringLiteral("<br>");
-    lines = splitLines(compose::RenderPreview(QString::fromUtf8(joinCrLf(lines))));
+    lines = splitLines(compose::RenderPreview(QString::fromUtf8(joinCrLf(lines)), images));
     lines << QStringLiteral("<hr><br>") << kSectionTable << QStringLiteral("<hr>")
           << QStringLiteral("<b>HTML Section</b>") << QStringLiteral("<hr>")
           << QStringLiteral("</td></tr></table>");
-    lines << splitLines(compose::RenderPreview(message.html));
+    lines << splitLines(compose::RenderPreview(message.html, images));
     return QString::fromUtf8(joinCrLf(lines));
 }
 

@@ -22,8 +22,10 @@ QString previewPageName(int n);
 // The summary page: a grey header with date, sender and subject, the plain
 // body a line at a time (its markup acts as markup), then the HTML body; both
 // bodies show the sample names and image files of the on-screen preview.
-// Lines end with CR LF.
-QString currentMessagePage(const CurrentMessage& message, const QDate& today);
+// Lines end with CR LF. images, when given, receives the file address of
+// every image the page shows.
+QString currentMessagePage(const CurrentMessage& message, const QDate& today,
+                           QStringList* images = nullptr);
 
 // Writes the page into the first preview page that can be written. Returns
 // its path; empty, with why the last one failed in *error, when none could.

@@ -4,6 +4,7 @@
 #include "app/UpdateSite.h"
 #include "core/Clock.h"
 #include "core/Dialogs.h"
+#include "core/PlainText.h"
 #include "core/Services.h"
 
 #include <QDir>
@@ -58,7 +59,8 @@ TfrmDownloadProgress::TfrmDownloadProgress(Services& services, QNetworkAccessMan
     connect(Button1, &QPushButton::clicked, this, &TfrmDownloadProgress::Button1Click);
 
     m_download = new HttpDownload(network, this);
-    connect(m_download, &HttpDownload::statusChanged, lblStatus, &QLabel::setText);
+    connect(m_download, &HttpDownload::statusChanged, lblStatus,
+            [this](const QString& text) { showPlainText(lblStatus, text); });
     connect(m_download, &HttpDownload::transferStarted, this, [this](qint64 expected) {
         // A size the bar cannot hold, or none, shows as busy.
         ProgressBar1->setRange(0, expected > 0 && expected <= INT_MAX ? int(expected) : 0);
@@ -100,7 +102,7 @@ void TfrmDownloadProgress::Timer2Timer()
             return;
         }
     }
-    m_download->start(source, target, m_stallTimeoutMs);
+    m_download->start(source, target, m_stallTimeoutMs, checks);
 }
 
 void TfrmDownloadProgress::transferEnded(bool ok, const QString& error)
@@ -112,12 +114,26 @@ void TfrmDownloadProgress::transferEnded(bool ok, const QString& error)
     // Cancelled by the user: nothing went wrong with the site.
     if (m_cancelling)
         return;
-    // A file that cannot be written here is no fault of the site's.
-    if (m_download->failedLocally())
-        m_services.dialogs.message(targetNotWrittenText(target, error), Severity::Error);
-    else
-        m_services.dialogs.message(siteDifficultiesText(m_site), Severity::Error);
+    m_services.dialogs.message(failureText(error), Severity::Error);
     done(QDialog::Rejected);
+}
+
+QString TfrmDownloadProgress::failureText(const QString& error) const
+{
+    switch (m_download->failure()) {
+    case HttpDownload::Failure::Local: // no fault of the site's
+        return targetNotWrittenText(target, error);
+    case HttpDownload::Failure::Refused:
+        return insecureAddressText(error);
+    case HttpDownload::Failure::TooLarge:
+        return error;
+    case HttpDownload::Failure::Mismatch:
+        return sumMismatchText(target);
+    case HttpDownload::Failure::None:
+    case HttpDownload::Failure::Site:
+        break;
+    }
+    return siteDifficultiesText(m_site);
 }
 
 void TfrmDownloadProgress::Button1Click()

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/HttpDownload.h"
+
 #include <QDialog>
 #include <QUrl>
 
@@ -14,8 +16,6 @@ class Timer;
 } // namespace bv
 
 namespace bv::app {
-
-class HttpDownload;
 
 // "Download Progress": fetches the installer into the target file shortly
 // after it opens, showing the connection's status and the bytes received.
@@ -35,6 +35,7 @@ public:
 
     QUrl source;
     QString target;
+    HttpDownload::Checks checks;
 
     QLabel* lblTitle = nullptr;
     QLabel* lblStatusCaption = nullptr;
@@ -58,6 +59,7 @@ private:
     void Timer1Timer();
     void Button1Click();
     void transferEnded(bool ok, const QString& error);
+    QString failureText(const QString& error) const;
 
     Services& m_services;
     QString m_site;

@@ -25,25 +25,29 @@ HttpDownload::~HttpDownload()
         m_file->cancelWriting();
 }
 
-void HttpDownload::start(const QUrl& source, const QString& target, int stallTimeoutMs)
+void HttpDownload::start(const QUrl& source, const QString& target, int stallTimeoutMs,
+                         const Checks& checks)
 {
+    m_checks = checks;
+    m_hash.reset();
     m_expected = -1;
     m_received = 0;
     m_started = false;
     m_aborted = false;
-    m_local = false;
+    m_tooLarge = false;
+    m_failure = Failure::None;
     m_writeError.clear();
+    if (!isSecureAddress(source))
+        return fail(Failure::Refused, source.toString());
     m_file = std::make_unique<QSaveFile>(target);
     if (!m_file->open(QIODevice::WriteOnly)) {
         const QString reason = m_file->errorString();
         m_file.reset();
-        m_local = true;
-        emit finished(false, reason);
-        return;
+        return fail(Failure::Local, reason);
     }
 
     emit statusChanged(QStringLiteral("Connecting to %1...").arg(source.host()));
-    m_reply = m_network.get(siteRequest(source, stallTimeoutMs));
+    m_reply = siteGet(m_network, source, stallTimeoutMs);
     connect(m_reply, &QNetworkReply::metaDataChanged, this, &HttpDownload::onMetaData);
     connect(m_reply, &QNetworkReply::readyRead, this, &HttpDownload::onReadyRead);
     connect(m_reply, &QNetworkReply::finished, this, &HttpDownload::onFinished);
@@ -74,24 +78,38 @@ void HttpDownload::onMetaData()
     bool known = false;
     const qint64 length = m_reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&known);
     m_expected = known ? length : -1;
+    // Refused before a byte of it is written.
+    if (m_checks.maxBytes >= 0 && m_expected > m_checks.maxBytes && status >= 200 && status < 300) {
+        m_tooLarge = true;
+        m_reply->abort();
+        return;
+    }
     emit statusChanged(QStringLiteral("Connected."));
     emit transferStarted(m_expected);
 }
 
 void HttpDownload::onReadyRead()
 {
-    if (!m_reply || !m_file || !m_reply->isOpen())
+    if (!m_reply || !m_file || !m_reply->isOpen() || m_tooLarge)
         return;
     const int status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     const QByteArray data = m_reply->readAll();
     // A server's error page is no installer.
     if (status < 200 || status >= 300)
         return;
+    // No more than announced, nor than the ceiling when nothing was.
+    const qint64 limit = m_expected >= 0 ? m_expected : m_checks.maxBytes;
+    if (limit >= 0 && m_received + data.size() > limit) {
+        m_tooLarge = true;
+        m_reply->abort();
+        return;
+    }
     if (m_file->write(data) != data.size()) {
         m_writeError = m_file->errorString();
         m_reply->abort();
         return;
     }
+    m_hash.addData(data);
     m_received += data.size();
     emit transferProgress(m_received);
 }
@@ -107,34 +125,37 @@ void HttpDownload::onFinished()
     emit statusChanged(QStringLiteral("Disconnected."));
 
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    if (!m_writeError.isEmpty()) {
-        m_local = true;
-        return fail(m_writeError);
-    }
+    if (!m_writeError.isEmpty())
+        return fail(Failure::Local, m_writeError);
     if (m_aborted)
-        return fail(QStringLiteral("The download was cancelled."));
+        return fail(Failure::Site, QStringLiteral("The download was cancelled."));
+    if (const QUrl refused = refusedRedirection(reply); refused.isValid())
+        return fail(Failure::Refused, refused.toString());
+    if (m_tooLarge)
+        return fail(Failure::TooLarge, tooLargeText(m_checks.maxBytes));
     if (reply->error() != QNetworkReply::NoError)
-        return fail(reply->errorString());
+        return fail(Failure::Site, reply->errorString());
     if (status < 200 || status >= 300)
-        return fail(QStringLiteral("The server answered %1.").arg(status));
+        return fail(Failure::Site, QStringLiteral("The server answered %1.").arg(status));
     // A connection closed early can look like a normal end.
     if (m_expected >= 0 && m_received != m_expected)
-        return fail(QStringLiteral("The download broke off after %1 of %2 bytes.")
-                        .arg(m_received)
-                        .arg(m_expected));
+        return fail(Failure::Site, QStringLiteral("The download broke off after %1 of %2 bytes.")
+                                       .arg(m_received)
+                                       .arg(m_expected));
+    if (!m_checks.sha256.isEmpty() && m_hash.result() != m_checks.sha256)
+        return fail(Failure::Mismatch, QString());
     if (!m_file->commit()) {
         const QString reason = m_file->errorString();
         m_file.reset();
-        m_local = true;
-        emit finished(false, reason);
-        return;
+        return fail(Failure::Local, reason);
     }
     m_file.reset();
     emit finished(true, QString());
 }
 
-void HttpDownload::fail(const QString& error)
+void HttpDownload::fail(Failure failure, const QString& error)
 {
+    m_failure = failure;
     if (m_file) {
         m_file->cancelWriting();
         m_file->commit(); // discards the temporary file

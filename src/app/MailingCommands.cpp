@@ -7,6 +7,7 @@
 #include "app/MessageDlgBVC.h"
 #include "compose/ComposeMessage.h"
 #include "core/Dialogs.h"
+#include "core/PlainText.h"
 #include "data/BrevicastData.h"
 #include "core/SenderAccounts.h"
 #include "send/DeliverSpool.h"
@@ -126,23 +127,23 @@ void MailingCommands::setLastError(const QString& text)
 {
     // A server's reply keeps its line ends; on the label they would push the
     // text out of its two lines. The whole text stays in the tool tip.
-    m_window.lblLastError->setText(text.simplified());
-    m_window.lblLastError->setToolTip(text);
+    showPlainText(m_window.lblLastError, text.simplified());
+    m_window.lblLastError->setToolTip(plainToolTip(text));
 }
 
 void MailingCommands::setTotalErrors(const QString& text)
 {
-    m_window.lblTotalErrors->setText(text);
+    showPlainText(m_window.lblTotalErrors, text);
 }
 
 void MailingCommands::setCount(const QString& text)
 {
-    m_window.lblCount->setText(text);
+    showPlainText(m_window.lblCount, text);
 }
 
 void MailingCommands::setCurrentEmail(const QString& text)
 {
-    m_window.lblCurrentEmail->setText(text);
+    showPlainText(m_window.lblCurrentEmail, text);
 }
 
 void MailingCommands::setPauseCaption(const QString& caption)

@@ -4,6 +4,7 @@
 #include "app/BrevicastMainUi.h"
 #include "app/CurrentMessage.h"
 #include "compose/DkimKeys.h"
+#include "app/WebBrowserWithUI.h"
 #include "compose/MergeFields.h"
 #include "compose/MimeEntity.h"
 #include "core/Dialogs.h"
@@ -19,7 +20,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QPlainTextEdit>
-#include <QTextBrowser>
 #include <QUrl>
 
 namespace bv::app {
@@ -59,7 +59,12 @@ QString MessageCommands::insertOnlyInEditorsText()
         "Insert commands are only allowed when editing the HTML or Plain Text messages.");
 }
 
-MessageCommands::MessageCommands(TfrmBrevicastMain& window) : QObject(&window), w(window) {}
+MessageCommands::MessageCommands(TfrmBrevicastMain& window) : QObject(&window), w(window)
+{
+    // Links of the previewed message open in the user's browser.
+    connect(w.wbHTMLMessage, &TWebBrowserWithUI::linkClicked, this,
+            [this](const QUrl& url) { openOutsideLink(w.services().shell, url); });
+}
 
 QPlainTextEdit* MessageCommands::focusedEditor() const
 {
@@ -110,22 +115,20 @@ void MessageCommands::InsertSpecial(QAction* action)
     editor->insertPlainText(text);
 }
 
-bool MessageCommands::showPreviewPage(const QString& path)
+bool MessageCommands::showPreviewPage(const QString& path, const QStringList& images)
 {
     if (!QFileInfo(path).isReadable())
         return false;
     const QUrl url = QUrl::fromLocalFile(path);
-    // The view keeps a page it already shows; the file has changed under it.
-    if (w.wbHTMLMessage->source() == url)
-        w.wbHTMLMessage->reload();
-    else
-        w.wbHTMLMessage->setSource(url);
+    w.wbHTMLMessage->setLocalImages(images);
+    w.wbHTMLMessage->Navigate(url);
     return w.wbHTMLMessage->source() == url;
 }
 
 bool MessageCommands::memHTMLSourceExit()
 {
-    QStringList lines = splitLines(compose::RenderPreview(editorText(w.memHTMLSource)));
+    QStringList images;
+    QStringList lines = splitLines(compose::RenderPreview(editorText(w.memHTMLSource), &images));
     // The view takes an empty file for a missing one.
     if (lines.isEmpty())
         lines.append(QString());
@@ -137,7 +140,7 @@ bool MessageCommands::memHTMLSourceExit()
         QString reason;
         if (!writeTextLines(path, lines, &reason))
             failure = QStringLiteral("Cannot create file \"%1\". %2").arg(native(path), reason);
-        else if (!showPreviewPage(path))
+        else if (!showPreviewPage(path, images))
             failure = QStringLiteral("Cannot show the preview page \"%1\".").arg(native(path));
         else
             shown = true;

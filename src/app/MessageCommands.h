@@ -68,7 +68,7 @@ private:
     bool loadBody(QPlainTextEdit* editor, const QString& path);
     void saveBody(QPlainTextEdit* editor, FileDialogState& state, const QString& filter,
                   const QString& ext, bool askName);
-    bool showPreviewPage(const QString& path);
+    bool showPreviewPage(const QString& path, const QStringList& images);
 
     TfrmBrevicastMain& w;
 };

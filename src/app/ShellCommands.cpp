@@ -48,11 +48,11 @@ ShellCommands::ShellCommands(TfrmBrevicastMain& window, UpdateSite site)
     TWebBrowserWithUI::TUISettings web;
     web.EnableScrollBars = false;
     w.WebBrowser1->setUISettings(web);
-    w.WebBrowser1->setNetworkAccess(m_network, m_site.fetchTimeoutMs);
-    // Links of the news open in the user's browser.
-    w.WebBrowser1->setOpenLinks(false);
-    connect(w.WebBrowser1, &QTextBrowser::anchorClicked, this,
-            [this](const QUrl& url) { w.services().shell.openUrl(url); });
+    w.WebBrowser1->setNetworkAccess(m_network, m_site);
+    // Links of the news and of the printed message open in the user's browser.
+    for (TWebBrowserWithUI* view : {w.WebBrowser1, m_viewCurrent->WebBrowserWithUI1})
+        connect(view, &TWebBrowserWithUI::linkClicked, this,
+                [this](const QUrl& url) { openOutsideLink(w.services().shell, url); });
 
     // The panel unfolds over the lower part of the set-up area.
     w.Panel2->installEventFilter(this);
@@ -104,9 +104,10 @@ void ShellCommands::printCurrentMessage()
         dialogs.showError(e.message());
         return;
     }
+    QStringList images;
     const QString page =
         currentMessagePage({input.sender, input.subject, input.plainBody, input.htmlBody},
-                           w.services().clock.now().date());
+                           w.services().clock.now().date(), &images);
     QString error;
     const QString path = writeCurrentMessagePage(w.services().programFolder, page, &error);
     if (path.isEmpty()) {
@@ -114,6 +115,7 @@ void ShellCommands::printCurrentMessage()
         return;
     }
     m_viewCurrent->setFileAddress(path);
+    m_viewCurrent->WebBrowserWithUI1->setLocalImages(images);
     dialogs.execModal(*m_viewCurrent);
 }
 
@@ -123,6 +125,10 @@ void ShellCommands::Action8Execute()
     const QString programFolder = w.services().programFolder;
     UpdateTexts texts(*m_network, m_site, programFolder);
     const QString site = m_site.address();
+    if (!isSecureAddress(m_site.base)) {
+        dialogs.message(insecureAddressText(site), Severity::Error);
+        return;
+    }
 
     const QString name = texts.FetchText(nameFileName());
     if (!isUsableInstallerName(name) || texts.RemoteVersion() == 0) {
@@ -156,12 +162,18 @@ void ShellCommands::DownloadUpdate(const QUrl& source, const QString& target)
 {
     Dialogs& dialogs = w.services().dialogs;
     const QString path = QDir::toNativeSeparators(target);
+    // A sum the site publishes beside the installer must match it.
+    const UpdateTexts::PublishedSum sum =
+        UpdateTexts(*m_network, m_site, w.services().programFolder).FetchSum(source);
     bool completed = false;
-    {
+    if (sum.failed) {
+        dialogs.message(sumUnreadableText(sum.file), Severity::Error);
+    } else {
         TfrmDownloadProgress window(w.services(), *m_network, m_site.address(),
                                     m_site.stallTimeoutMs, &w);
         window.source = source;
         window.target = path;
+        window.checks = {m_site.maxInstallerBytes, sum.sha256};
         completed = dialogs.execModal(window) == QDialog::Accepted;
     }
     if (!completed) {

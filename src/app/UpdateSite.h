@@ -1,9 +1,13 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QUrl>
 
+#include <optional>
+
 class QNetworkAccessManager;
+class QNetworkReply;
 class QNetworkRequest;
 
 namespace bv::app {
@@ -21,6 +25,10 @@ struct UpdateSite
     int fetchTimeoutMs = 20000;
     // The installer download gives up when no data arrives for this long.
     int stallTimeoutMs = 30000;
+    // The installer download stops beyond this, whatever size the site
+    // announces: installers of the program are a few megabytes, and a site
+    // sending more than this is not sending one but filling the user's disk.
+    qint64 maxInstallerBytes = 512LL * 1024 * 1024;
 
     // The address built into the program.
     static QString defaultAddress();
@@ -33,6 +41,8 @@ struct UpdateSite
     QString address() const;
     // A file under the base address.
     QUrl fileUrl(const QString& name) const;
+    // The address is on the site: its scheme, host and port are the base's.
+    bool owns(const QUrl& url) const;
 };
 
 QString versionFileName(); // "APP_VERSION.TXT"
@@ -40,9 +50,20 @@ QString nameFileName();    // "APP_NAME.TXT"
 QString scratchFileName(); // "Brevicast.tmp"
 QString newsPageName();    // the news page under the base address
 QString userAgent();
-// A GET of the program's own: its headers, no cache, and a time-out when no
-// data arrives for timeoutMs.
-QNetworkRequest siteRequest(const QUrl& url, int timeoutMs);
+// An address the program fetches from: https, or plain http from a loopback
+// host (a site on this computer, as tests run one). Anything else could be
+// read and changed on its way.
+bool isSecureAddress(const QUrl& url);
+// A GET of the program's own: its headers, no cache, a time-out when no data
+// arrives for timeoutMs, and redirections followed only to secure addresses.
+// Null when url itself is not secure.
+QNetworkReply* siteGet(QNetworkAccessManager& network, const QUrl& url, int timeoutMs);
+// The address a reply of siteGet was redirected to and refused; empty when
+// none was.
+QUrl refusedRedirection(const QNetworkReply* reply);
+// The sum of a "<file>.sha256" file: 64 hex digits leading its first line, as
+// sha256sum writes them; empty when it holds none.
+QByteArray parseSha256(const QByteArray& text);
 
 // The version file's text as a number; 0 when it holds no number.
 double parseVersion(const QString& text);
@@ -61,6 +82,10 @@ QString downloadCancelledText();
 QString installQuestion();
 QString installerFailedText();
 QString updateSavedText(const QString& target);
+QString insecureAddressText(const QString& address);
+QString tooLargeText(qint64 maxBytes);
+QString sumUnreadableText(const QUrl& sumFile);
+QString sumMismatchText(const QString& target);
 
 // FetchText and RemoteVersion: small text files of the site, each fetched
 // whole into the scratch file of the program folder. User input waits while a
@@ -78,7 +103,22 @@ public:
     // The version file fetched anew, read as a number; 0 on failure.
     double RemoteVersion();
 
+    // The SHA-256 sum the site publishes beside a file as "<file>.sha256":
+    // empty when the site has no such file; failed when it has one that
+    // cannot be fetched or holds no sum.
+    struct PublishedSum
+    {
+        bool failed = false;
+        QByteArray sha256;
+        QUrl file;
+    };
+    PublishedSum FetchSum(const QUrl& file);
+
 private:
+    // The body of a 2xx answer as it passed through the scratch file; nothing
+    // on any failure, with the HTTP status, if one came, in *status.
+    std::optional<QByteArray> fetch(const QUrl& url, int* status = nullptr);
+
     QNetworkAccessManager& m_network;
     const UpdateSite& m_site;
     QString m_programFolder;

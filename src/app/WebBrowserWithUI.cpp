@@ -3,6 +3,7 @@
 #include "app/UpdateSite.h"
 
 #include <QContextMenuEvent>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
@@ -29,11 +30,41 @@ bool isWeb(const QUrl& url)
     return url.scheme() == QLatin1String("http") || url.scheme() == QLatin1String("https");
 }
 
+QString cleanLocalPath(const QUrl& url)
+{
+    return QDir::cleanPath(url.toLocalFile());
+}
+
+// A regular file no larger than a page may be; null otherwise (a device such
+// as /dev/zero never ends).
+QByteArray readBounded(const QString& path)
+{
+    const QFileInfo info(path);
+    if (!info.isFile() || info.size() > TWebBrowserWithUI::kMaxPageBytes)
+        return {};
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QByteArray bytes = file.read(TWebBrowserWithUI::kMaxPageBytes + 1);
+    if (bytes.size() > TWebBrowserWithUI::kMaxPageBytes)
+        return {};
+    return bytes.isNull() ? QByteArray("") : bytes;
+}
+
+// An answer the document takes as final: given nothing, it reads a local file
+// itself.
+QVariant refused()
+{
+    return QByteArray("");
+}
+
 } // namespace
 
 TWebBrowserWithUI::TWebBrowserWithUI(QWidget* parent) : QTextBrowser(parent)
 {
     setUISettings(m_settings);
+    setOpenLinks(false);
+    connect(this, &QTextBrowser::anchorClicked, this, &TWebBrowserWithUI::anchorActivated);
 }
 
 void TWebBrowserWithUI::setUISettings(const TUISettings& settings)
@@ -54,10 +85,30 @@ void TWebBrowserWithUI::setUISettings(const TUISettings& settings)
     }
 }
 
-void TWebBrowserWithUI::setNetworkAccess(QNetworkAccessManager* network, int timeoutMs)
+void TWebBrowserWithUI::setNetworkAccess(QNetworkAccessManager* network, const UpdateSite& site)
 {
     m_network = network;
-    m_timeoutMs = timeoutMs;
+    m_site = site;
+}
+
+void TWebBrowserWithUI::setLocalImages(const QStringList& addresses)
+{
+    m_localImages.clear();
+    for (const QString& address : addresses) {
+        const QUrl url(address);
+        if (url.isLocalFile())
+            m_localImages.insert(cleanLocalPath(url));
+    }
+}
+
+void TWebBrowserWithUI::anchorActivated(const QUrl& link)
+{
+    if (link.isRelative() && link.path().isEmpty() && link.hasFragment()) {
+        scrollToAnchor(link.fragment());
+        return;
+    }
+    const QUrl base = isWeb(m_location) ? document()->baseUrl() : m_location;
+    emit linkClicked(base.resolved(link));
 }
 
 void TWebBrowserWithUI::contextMenuEvent(QContextMenuEvent* event)
@@ -94,14 +145,16 @@ void TWebBrowserWithUI::Navigate(const QUrl& url)
         emit navigateComplete(url, readable && source() == url);
         return;
     }
-    if (!isWeb(url) || !m_network) {
+    QNetworkReply* reply = isWeb(url) && m_network && m_site.owns(url)
+                               ? siteGet(*m_network, url, m_site.fetchTimeoutMs)
+                               : nullptr;
+    if (!reply) {
         setPlainText(QStringLiteral("%1 cannot be shown here.").arg(url.toString()));
         emit navigateComplete(url, false);
         return;
     }
     setPlainText(QStringLiteral("Opening %1...").arg(url.toString()));
-    m_page = m_network->get(siteRequest(url, m_timeoutMs));
-    QNetworkReply* reply = m_page;
+    m_page = reply;
     connect(reply, &QNetworkReply::downloadProgress, this, [reply](qint64 received, qint64) {
         if (received > kMaxPageBytes)
             reply->abort();
@@ -140,15 +193,29 @@ void TWebBrowserWithUI::pageArrived(QNetworkReply* reply, const QUrl& url)
 QVariant TWebBrowserWithUI::loadResource(int type, const QUrl& name)
 {
     const QUrl url = document()->baseUrl().resolved(name);
-    if (type == QTextDocument::ImageResource && isWeb(url)) {
+    // What the page holds in itself, the document decodes.
+    if (url.scheme() == QLatin1String("data"))
+        return {};
+    if (url.isLocalFile()) {
+        const bool page = type == QTextDocument::HtmlResource && m_location.isLocalFile() &&
+                          cleanLocalPath(url) == cleanLocalPath(m_location);
+        const bool image = type == QTextDocument::ImageResource &&
+                           m_localImages.contains(cleanLocalPath(url));
+        if (page || image) {
+            const QByteArray bytes = readBounded(url.toLocalFile());
+            if (!bytes.isNull())
+                return bytes;
+        }
+        return refused();
+    }
+    if (type == QTextDocument::ImageResource && isWeb(url) && m_site.owns(url)) {
         if (m_images.contains(url))
             return m_images.value(url);
+        // Nothing yet: asked again once it has arrived.
         fetchImage(url);
         return {};
     }
-    if (isWeb(url))
-        return {};
-    return QTextBrowser::loadResource(type, name);
+    return refused();
 }
 
 void TWebBrowserWithUI::fetchImage(const QUrl& url)
@@ -156,7 +223,9 @@ void TWebBrowserWithUI::fetchImage(const QUrl& url)
     if (!m_network || m_imagesAsked.contains(url))
         return;
     m_imagesAsked.insert(url);
-    QNetworkReply* reply = m_network->get(siteRequest(url, m_timeoutMs));
+    QNetworkReply* reply = siteGet(*m_network, url, m_site.fetchTimeoutMs);
+    if (!reply)
+        return;
     connect(reply, &QNetworkReply::downloadProgress, this, [reply](qint64 received, qint64) {
         if (received > kMaxPageBytes)
             reply->abort();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/UpdateSite.h"
+
 #include <QHash>
 #include <QSet>
 #include <QTextBrowser>
@@ -13,6 +15,10 @@ namespace bv::app {
 
 // The program's HTML view: shows a local file or a page of a web site, can
 // print, and takes its frame, scroll bars and context menu from its settings.
+// A page loads nothing but itself, the local images it is given and the
+// images of its own site: its markup is the message's or the site's, and an
+// image element can name any file of this computer. Links are never followed
+// in the view; linkClicked hands them to the owner.
 class TWebBrowserWithUI : public QTextBrowser
 {
     Q_OBJECT
@@ -25,7 +31,7 @@ public:
         bool EnableContextMenu = true;
     };
 
-    // A page larger than this is not shown.
+    // A page or image larger than this is not shown.
     static constexpr qint64 kMaxPageBytes = 8 * 1024 * 1024;
 
     explicit TWebBrowserWithUI(QWidget* parent = nullptr);
@@ -33,9 +39,12 @@ public:
     const TUISettings& UISettings() const { return m_settings; }
     void setUISettings(const TUISettings& settings);
 
-    // Pages of web sites are fetched through network; without it only local
-    // files are shown.
-    void setNetworkAccess(QNetworkAccessManager* network, int timeoutMs);
+    // Pages and images of the site are fetched through network; without it
+    // only local files are shown.
+    void setNetworkAccess(QNetworkAccessManager* network, const UpdateSite& site);
+    // The files the local page shown next may show as images, by their file
+    // addresses: those its message names.
+    void setLocalImages(const QStringList& addresses);
 
     // "about:blank" empties the view; a local file is shown at once; a web
     // page when it has arrived (navigateComplete tells).
@@ -50,6 +59,8 @@ public:
 
 signals:
     void navigateComplete(const QUrl& url, bool ok);
+    // A link of the page was clicked: its address, made absolute.
+    void linkClicked(const QUrl& url);
 
 protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
@@ -57,10 +68,12 @@ protected:
 private:
     void pageArrived(QNetworkReply* reply, const QUrl& url);
     void fetchImage(const QUrl& url);
+    void anchorActivated(const QUrl& link);
 
     TUISettings m_settings;
     QNetworkAccessManager* m_network = nullptr;
-    int m_timeoutMs = 20000;
+    UpdateSite m_site;
+    QSet<QString> m_localImages; // clean absolute paths
     QUrl m_location;
     QNetworkReply* m_page = nullptr;
     QHash<QUrl, QByteArray> m_images;

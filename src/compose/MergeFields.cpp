@@ -167,7 +167,7 @@ QString MergeFields(const QString& text, const QString& salutation, const QStrin
     return merged;
 }
 
-QString RenderPreview(const QString& html)
+QString RenderPreview(const QString& html, QStringList* images)
 {
     QString rendered = mergeNames(html, QStringLiteral("Mr."), QStringLiteral("Tobias"),
                                   QStringLiteral("Wrenfield"));
@@ -176,8 +176,10 @@ QString RenderPreview(const QString& html)
         const ImageToken t = nextImageToken(rendered, from);
         if (t.start < 0)
             break;
-        const QString element =
-            QStringLiteral("<IMG SRC=\"") + previewAddress(t.path) + QStringLiteral("\">");
+        const QString address = previewAddress(t.path);
+        if (images)
+            images->append(address);
+        const QString element = QStringLiteral("<IMG SRC=\"") + address + QStringLiteral("\">");
         rendered.replace(t.token, element);
         from = t.start + element.size();
     }

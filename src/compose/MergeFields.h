@@ -27,8 +27,8 @@ QString MergeFields(const QString& text, const QString& salutation, const QStrin
                     const QString& lastName, QStringList& paths, QStringList& contentIds);
 
 // The HTML body as the on-screen preview shows it: sample names, and images
-// addressed by file URL.
-QString RenderPreview(const QString& html);
+// addressed by file URL. images, when given, receives each address written.
+QString RenderPreview(const QString& html, QStringList* images = nullptr);
 
 // The text after the last "/", "\" or ":" of a path.
 QString fileNamePart(const QString& path);

@@ -16,6 +16,11 @@ public:
     virtual bool startProgram(const QString& program, const QStringList& arguments = {}) = 0;
 };
 
+// A link of a page the program shows (a message, the news) goes to the
+// desktop only as a web page or a new mail: any other address would have the
+// desktop open a local file or start a program. False when it was not opened.
+bool openOutsideLink(Shell& shell, const QUrl& url);
+
 class DesktopShell : public Shell
 {
 public:

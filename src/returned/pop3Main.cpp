@@ -3,6 +3,7 @@
 #include "core/IniFile.h"
 #include "core/Clock.h"
 #include "core/Dialogs.h"
+#include "core/PlainText.h"
 #include "core/Services.h"
 #include "core/TextFile.h"
 #include "data/Database.h"
@@ -329,7 +330,7 @@ bool TfrmMain::guarded(const std::function<void()>& operation)
 
 void TfrmMain::status(const QString& text)
 {
-    pnlStatus->setText(text);
+    showPlainText(pnlStatus, text);
 }
 
 void TfrmMain::showCount()
@@ -469,8 +470,8 @@ void TfrmMain::showDetail(const MailFields& f)
                              f.receiptTo,
                              f.organization};
     for (int i = 0; i < m_values.size(); ++i)
-        m_values.at(i)->setText(values.at(i));
-    pnlSubject->setText(f.subject);
+        showPlainText(m_values.at(i), values.at(i));
+    showPlainText(pnlSubject, f.subject);
     memBody->setPlainText(f.body);
 }
 

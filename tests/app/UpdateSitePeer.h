@@ -16,6 +16,8 @@ public:
     {
         QStringList stall;              // names that get headers only
         QList<QPair<QString, int>> cut; // names cut off after so many bytes
+        QStringList unsized;            // names sent without their size
+        QList<QPair<QString, QString>> redirect; // names redirected to addresses
     };
 
     bool start(const Faults& faults = {})
@@ -25,6 +27,10 @@ public:
             args << QStringLiteral("--stall") << name;
         for (const auto& [name, bytes] : faults.cut)
             args << QStringLiteral("--break") << name + QLatin1Char(':') + QString::number(bytes);
+        for (const QString& name : faults.unsized)
+            args << QStringLiteral("--unsized") << name;
+        for (const auto& [name, address] : faults.redirect)
+            args << QStringLiteral("--redirect") << name + QLatin1Char(':') + address;
         return startScript(QStringLiteral("update_site.py"), QStringLiteral("127.0.0.1"), args);
     }
     bool serve(const QString& name, const QByteArray& bytes)

@@ -260,6 +260,9 @@ void TestActivityReports::pages_keepEveryTextAndCountRight_data()
     QTest::newRow("errors: unbroken text wider than a line")
         << ReportKind::LastEmailErrors << 40
         << QString("x").repeated(900) + "%1\tend\001" + QString("\U0001F600").repeated(90);
+    QTest::newRow("errors: markup prints as written")
+        << ReportKind::LastEmailErrors << 60
+        << "550 <img src=file:///dev/zero> <b>%1</b> <a href=file:///etc/passwd>x</a> &amp;";
     QTest::newRow("history: many runs") << ReportKind::EmailHistory << 130 << "";
 }
 

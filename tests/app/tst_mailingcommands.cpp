@@ -1,6 +1,7 @@
 #include "MainWindowFixture.h"
 #include "DataSet.h"
 #include "ExchangerPeers.h"
+#include "HostileText.h"
 #include "SmtpPeers.h"
 
 #include "app/BrevicastMainUi.h"
@@ -61,6 +62,8 @@ private slots:
     void exitDuringARun_closesAfterTheCurrentRecipient();
     void directMode_deliversAndSendsTheErrorReports();
     void directMode_emptyFolder_spoolsInTheProgramFolder();
+    void outsideText_showsAsWritten_data() { test::addHostileTextRows(); }
+    void outsideText_showsAsWritten();
 };
 
 void TestMailingCommands::send_showsItsProgressInTheStatusArea()
@@ -177,6 +180,34 @@ void TestMailingCommands::directMode_emptyFolder_spoolsInTheProgramFolder()
     QCOMPARE(QDir(f.home.file("Spool")).entryList(QDir::Files), QStringList());
     QCOMPARE(QDir("/").entryList({"BVC_*"}, QDir::Files), rootBefore);
     QCOMPARE(w.fraDirectMail1->txtEmailPath->text(), QString());
+}
+
+// A recipient's name and a server's refusal reach the status area as the
+// characters they hold: read as markup, an image of /dev/zero ended the program.
+void TestMailingCommands::outsideText_showsAsWritten()
+{
+    QFETCH(QString, text);
+    AiosmtpdServer::Options options;
+    options.dataReply = "550 " + text.left(200);
+    AiosmtpdServer server(options);
+    QVERIFY2(server.start(), qPrintable(server.error()));
+    test::MainWindowFixture f;
+    QVERIFY(f.start());
+    prepare(f, server.server());
+    f.sql("delete from RecipientList where FirstName <> 'F1'");
+    f.localConnect.execute("update RecipientList set FirstName = :t", {{"t", text}});
+    const QString stored = f.localConnect.scalar("select FirstName from RecipientList").toString();
+    app::TfrmBrevicastMain& w = *f.window;
+    f.dialogs.queueAnswer(Answer::Yes);
+    w.Action1->trigger();
+    w.grab();
+
+    // Both name the recipient; the error adds the server's reply.
+    const QString recipient = "\"" + stored + " L1\" <r1@example.org>";
+    QCOMPARE(test::shownText(w.lblCurrentEmail), recipient);
+    QVERIFY2(test::shownText(w.lblLastError).startsWith(recipient + " (Error): "),
+             qPrintable(test::shownText(w.lblLastError)));
+    QVERIFY(test::shownToolTip(w.lblLastError->toolTip()).startsWith(recipient + " (Error): "));
 }
 
 QTEST_MAIN(TestMailingCommands)

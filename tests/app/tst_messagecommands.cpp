@@ -7,6 +7,7 @@
 
 #include "app/BrevicastMainUi.h"
 #include "app/MessageCommands.h"
+#include "app/WebBrowserWithUI.h"
 #include "compose/ComposeMessage.h"
 #include "compose/MergeFields.h"
 #include "send/SmtpClient.h"
@@ -77,7 +78,10 @@ private slots:
     void insertImage_asksForFileInHtmlOnly();
 
     void preview_refreshedOnLeavingEditorAndChangingTab();
-    void preview_showsImagesByFileAddress();
+    void preview_showsOnlyTheMessagesOwnImages_data();
+    void preview_showsOnlyTheMessagesOwnImages();
+    void preview_linksOpenOutsideOnlyAsWebPagesOrMail_data();
+    void preview_linksOpenOutsideOnlyAsWebPagesOrMail();
     void preview_unusablePagesFallToTheNextName();
     void preview_ninthFailure_reportedAndKeepsPage();
 
@@ -248,22 +252,73 @@ void TestMessageCommands::preview_refreshedOnLeavingEditorAndChangingTab()
     QVERIFY(f->dialogs.texts("error").isEmpty());
 }
 
-void TestMessageCommands::preview_showsImagesByFileAddress()
+void TestMessageCommands::preview_showsOnlyTheMessagesOwnImages_data()
 {
+    QTest::addColumn<QString>("element"); // beside the message's own image
+    QTest::addColumn<QString>("probe");   // the address it names; "~/": the program folder
+    QTest::newRow("its own image") << "" << "";
+    QTest::newRow("another file by its address") << "<img src=\"%1\">" << "~/other.png";
+    QTest::newRow("another file beside the page") << "<img src=\"%1\">" << "other.png";
+    QTest::newRow("an endless file") << "<img src=\"%1\">" << "file:///dev/zero";
+    QTest::newRow("a style sheet") << "<link rel=\"stylesheet\" href=\"%1\">" << "~/other.css";
+}
+
+// The page loads the files the message's image tokens name and no other:
+// its markup may name any file of this computer.
+void TestMessageCommands::preview_showsOnlyTheMessagesOwnImages()
+{
+    QFETCH(QString, element);
+    QFETCH(QString, probe);
+    if (probe.startsWith("~/"))
+        probe = QUrl::fromLocalFile(f->home.file(probe.mid(2))).toString();
     auto& w = *f->window;
     const QString image = f->home.file("pic one.png");
     QVERIFY(writeFile(image, test::pngBytes(16)));
-    w.memHTMLSource->setPlainText("<p>{{-img:" + image + "-}}</p>");
+    QVERIFY(writeFile(f->home.file("other.png"), test::pngBytes(8)));
+    QVERIFY(writeFile(f->home.file("other.css"), "p { color: red }"));
+    w.memHTMLSource->setPlainText("<p>{{-img:" + image + "-}}" + element.arg(probe) + "</p>");
     w.TABSMessage->setCurrentWidget(w.tabHTMLPreview);
 
     const QUrl address = QUrl::fromLocalFile(image);
-    QCOMPARE(contents(f->home.file("__TM1__.htm")),
-             "<p><IMG SRC=\"" + address.toEncoded() + "\"></p>\r\n");
+    QVERIFY(contents(f->home.file("__TM1__.htm"))
+                .startsWith("<p><IMG SRC=\"" + address.toEncoded() + "\">"));
     w.wbHTMLMessage->grab(); // lays the page out, which loads its images
-    const QVariant shown =
-        w.wbHTMLMessage->document()->resource(QTextDocument::ImageResource, address);
-    QVERIFY2(shown.isValid(), "the preview did not load the image");
-    QCOMPARE(shown.value<QImage>().size(), QSize(16, 16));
+    QTextDocument* page = w.wbHTMLMessage->document();
+    QCOMPARE(page->resource(QTextDocument::ImageResource, address).value<QImage>().size(),
+             QSize(16, 16));
+    if (probe.isEmpty())
+        return;
+    for (int type : {QTextDocument::ImageResource, QTextDocument::StyleSheetResource}) {
+        const QVariant other = page->resource(type, QUrl(probe));
+        QVERIFY2(other.value<QImage>().isNull() && other.toByteArray().isEmpty(),
+                 qPrintable(other.typeName()));
+    }
+}
+
+void TestMessageCommands::preview_linksOpenOutsideOnlyAsWebPagesOrMail_data()
+{
+    QTest::addColumn<QString>("link");
+    QTest::addColumn<QString>("opened");
+    QTest::newRow("web page") << "https://example.org/a?b=c" << "https://example.org/a?b=c";
+    QTest::newRow("plain web page") << "http://example.org/" << "http://example.org/";
+    QTest::newRow("new mail") << "mailto:ann@example.org" << "mailto:ann@example.org";
+    QTest::newRow("local file") << "file:///etc/passwd" << "";
+    QTest::newRow("beside the page") << "Preview.eml" << "";
+    QTest::newRow("script") << "javascript:alert(1)" << "";
+    QTest::newRow("share") << "smb://server/share/setup.exe" << "";
+    QTest::newRow("anchor of the page") << "#top" << "";
+}
+
+void TestMessageCommands::preview_linksOpenOutsideOnlyAsWebPagesOrMail()
+{
+    QFETCH(QString, link);
+    QFETCH(QString, opened);
+    auto& w = *f->window;
+    w.memHTMLSource->setPlainText("<p><a name=\"top\" href=\"" + link + "\">here</a></p>");
+    w.TABSMessage->setCurrentWidget(w.tabHTMLPreview);
+    emit w.wbHTMLMessage->anchorClicked(QUrl(link));
+    QCOMPARE(f->shell.urls, opened.isEmpty() ? QList<QUrl>() : QList<QUrl>{QUrl(opened)});
+    QCOMPARE(w.wbHTMLMessage->source(), QUrl::fromLocalFile(f->home.file("__TM1__.htm")));
 }
 
 void TestMessageCommands::preview_unusablePagesFallToTheNextName()

@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QCryptographicHash>
 #include <QRandomGenerator>
 
 using namespace bv;
@@ -77,6 +78,38 @@ void saveShot(QWidget& widget, const QString& name)
         widget.grab().save(folder + '/' + name + ".png");
 }
 
+struct WindowEnd
+{
+    int barMax = -1;
+    int barValue = -1;
+};
+
+// Plays the download window as the user sees it: shown, started, "Cancel"
+// once connected when cancel; answers how it closed.
+std::function<int(QDialog&)> downloadWindow(MainWindowFixture& f, bool cancel, WindowEnd& end)
+{
+    return [&f, cancel, &end](QDialog& d) {
+        auto& window = dynamic_cast<TfrmDownloadProgress&>(d);
+        window.show();
+        f.clock.advance(TfrmDownloadProgress::kStartDelayMs);
+        if (cancel) {
+            if (!QTest::qWaitFor([&] { return window.lblStatus->text() == "Connected."; }, 10000))
+                return -1;
+            saveShot(window, "download-progress");
+            QTest::mouseClick(window.Button1, Qt::LeftButton);
+        }
+        const bool closed = QTest::qWaitFor(
+            [&] {
+                f.clock.advance(TfrmDownloadProgress::kCloseDelayMs);
+                return !window.isVisible();
+            },
+            20000);
+        end.barMax = window.ProgressBar1->maximum();
+        end.barValue = window.ProgressBar1->value();
+        return closed ? window.result() : -1;
+    };
+}
+
 } // namespace
 
 class TestUpdateCheck : public QObject
@@ -90,6 +123,11 @@ private slots:
     void versionCheck();
     void download_data();
     void download();
+    void secureAddress_data();
+    void secureAddress();
+    void plainHttpSite_isNotAsked();
+    void downloadChecks_data();
+    void downloadChecks();
 };
 
 void TestUpdateCheck::siteAddress_data()
@@ -283,27 +321,8 @@ void TestUpdateCheck::download()
     for (Answer a : answers)
         f.dialogs.queueAnswer(a);
     f.dialogs.queuePath(target);
-    int barMax = -1, barValue = -1;
-    f.dialogs.queueModal([&](QDialog& d) {
-        auto& window = dynamic_cast<TfrmDownloadProgress&>(d);
-        window.show();
-        f.clock.advance(TfrmDownloadProgress::kStartDelayMs);
-        if (cancel) {
-            if (!QTest::qWaitFor([&] { return window.lblStatus->text() == "Connected."; }, 10000))
-                return -1;
-            saveShot(window, "download-progress");
-            QTest::mouseClick(window.Button1, Qt::LeftButton);
-        }
-        const bool closed = QTest::qWaitFor(
-            [&] {
-                f.clock.advance(TfrmDownloadProgress::kCloseDelayMs);
-                return !window.isVisible();
-            },
-            20000);
-        barMax = window.ProgressBar1->maximum();
-        barValue = window.ProgressBar1->value();
-        return closed ? window.result() : -1;
-    });
+    WindowEnd end;
+    f.dialogs.queueModal(downloadWindow(f, cancel, end));
     commands.Action8Execute();
 
     QStringList expected{newerVersionQuestion()};
@@ -322,9 +341,12 @@ void TestUpdateCheck::download()
     // Only a whole installer is ever where it is started from.
     if (kept) {
         QCOMPARE(readFile(target), bytes);
-        QCOMPARE(barMax, bytes.size());
-        QCOMPARE(barValue, bytes.size());
-        QVERIFY(peer.requests().contains("GET /" + installer + " Brevicast/1.0 | text/html, */*"));
+        QCOMPARE(end.barMax, bytes.size());
+        QCOMPARE(end.barValue, bytes.size());
+        // The site reports its requests as it gets to them.
+        QVERIFY(peer.waitUntil([&] {
+            return peer.requests().contains("GET /" + installer + " Brevicast/1.0 | text/html, */*");
+        }));
     } else {
         QCOMPARE(filesIn(downloads.path()),
                  existing.isNull() ? QStringList() : QStringList{installer});
@@ -340,6 +362,121 @@ void TestUpdateCheck::download()
     QCOMPARE(f.window->isVisible(), started.isEmpty() || refuse);
     if (!f.window->isVisible())
         QVERIFY(QFileInfo::exists(f.home.file("BrevicastSettings.ini")));
+}
+
+void TestUpdateCheck::secureAddress_data()
+{
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<bool>("secure");
+    QTest::newRow("https") << "https://updates.example.org/a" << true;
+    QTest::newRow("http from loopback") << "http://127.0.0.1:8080/" << true;
+    QTest::newRow("http from all of loopback") << "http://127.8.9.10/" << true;
+    QTest::newRow("http from localhost") << "http://LocalHost:99/x" << true;
+    QTest::newRow("http from IPv6 loopback") << "http://[::1]:99/" << true;
+    QTest::newRow("http elsewhere") << "http://updates.example.org/" << false;
+    QTest::newRow("http, loopback in the name") << "http://127.0.0.1.example.org/" << false;
+    QTest::newRow("other scheme") << "ftp://127.0.0.1/" << false;
+    QTest::newRow("local file") << "file:///tmp/Setup.run" << false;
+    QTest::newRow("no host") << "https:///x" << false;
+}
+
+void TestUpdateCheck::secureAddress()
+{
+    QFETCH(QString, address);
+    QFETCH(bool, secure);
+    QCOMPARE(isSecureAddress(QUrl(address)), secure);
+}
+
+// Nothing is asked of a site whose answers anybody on the way could change.
+void TestUpdateCheck::plainHttpSite_isNotAsked()
+{
+    MainWindowFixture f;
+    f.create();
+    UpdateSite site = UpdateSite::at("http://updates.test/");
+    site.fetchTimeoutMs = 3000;
+    ShellCommands commands(*f.window, site);
+    commands.Action8Execute();
+    QCOMPARE(spoken(f.dialogs), QStringList{insecureAddressText("http://updates.test/")});
+}
+
+void TestUpdateCheck::downloadChecks_data()
+{
+    QTest::addColumn<QByteArray>("sum"); // of "<installer>.sha256"; null: none, "good": the right one
+    QTest::addColumn<QString>("fault"); // "unsized", "redirect" or ""
+    QTest::addColumn<int>("maxBytes");  // the ceiling; -1: the program's own
+    QTest::addColumn<QString>("said");  // after the offer and before "Download Cancelled."
+    QTest::addColumn<bool>("kept");
+
+    QTest::newRow("sum matches") << QByteArray("good") << "" << -1 << "" << true;
+    QTest::newRow("sum of another file")
+        << QByteArray(64, 'a') + "  Brevicast-1.5.run\n" << "" << -1 << "mismatch" << false;
+    QTest::newRow("sum file without a sum")
+        << QByteArray("coming soon\n") << "" << -1 << "unreadable" << false;
+    QTest::newRow("announced beyond the ceiling")
+        << QByteArray() << "" << 100000 << "too large" << false;
+    QTest::newRow("unannounced beyond the ceiling")
+        << QByteArray() << "unsized" << 100000 << "too large" << false;
+    QTest::newRow("unannounced within the ceiling")
+        << QByteArray() << "unsized" << -1 << "" << true;
+    QTest::newRow("redirected to plain http elsewhere")
+        << QByteArray() << "redirect" << -1 << "insecure" << false;
+}
+
+// The installer is kept only whole, within the ceiling, from secure
+// addresses and matching the sum the site publishes beside it.
+void TestUpdateCheck::downloadChecks()
+{
+    QFETCH(QByteArray, sum);
+    QFETCH(QString, fault);
+    QFETCH(int, maxBytes);
+    QFETCH(QString, said);
+    QFETCH(bool, kept);
+
+    const QString installer = "Brevicast-1.5.run";
+    const QByteArray bytes = randomBytes(300000);
+    UpdateSitePeer peer;
+    QVERIFY(peer.serve("APP_VERSION.TXT", "1.5") && peer.serve("APP_NAME.TXT", installer.toUtf8()));
+    QVERIFY(peer.serve(installer, bytes));
+    if (sum == "good")
+        sum = QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex() + "  " +
+              installer.toUtf8() + "\n";
+    if (!sum.isNull())
+        QVERIFY(peer.serve(installer + ".sha256", sum));
+    UpdateSitePeer::Faults faults;
+    if (fault == "unsized")
+        faults.unsized << installer;
+    if (fault == "redirect")
+        faults.redirect << qMakePair(installer, "http://updates.test/" + installer);
+    QVERIFY2(peer.start(faults), qPrintable(peer.error()));
+
+    MainWindowFixture f;
+    QVERIFY(f.start());
+    f.dialogs.clear();
+    UpdateSite site = UpdateSite::at(peer.address());
+    if (maxBytes >= 0)
+        site.maxInstallerBytes = maxBytes;
+    ShellCommands commands(*f.window, site);
+    QTemporaryDir downloads;
+    const QString target = QDir::toNativeSeparators(downloads.filePath(installer));
+    f.dialogs.queueAnswer(Answer::Yes);
+    f.dialogs.queueAnswer(Answer::No); // not installed now
+    f.dialogs.queuePath(target);
+    WindowEnd end;
+    f.dialogs.queueModal(downloadWindow(f, false, end));
+    commands.Action8Execute();
+
+    const QMap<QString, QString> texts{
+        {"mismatch", sumMismatchText(target)},
+        {"unreadable", sumUnreadableText(QUrl(peer.address() + installer + ".sha256"))},
+        {"too large", tooLargeText(maxBytes)},
+        {"insecure", insecureAddressText("http://updates.test/" + installer)}};
+    const QStringList expected =
+        said.isEmpty() ? QStringList{newerVersionQuestion(), installQuestion(), updateSavedText(target)}
+                       : QStringList{newerVersionQuestion(), texts.value(said), downloadCancelledText()};
+    QCOMPARE(spoken(f.dialogs), expected);
+    QCOMPARE(filesIn(downloads.path()), kept ? QStringList{installer} : QStringList());
+    if (kept)
+        QCOMPARE(readFile(target), bytes);
 }
 
 QTEST_MAIN(TestUpdateCheck)

@@ -1,5 +1,6 @@
 // The recipient list window driven through its controls, on a real database.
 #include "DataSet.h"
+#include "HostileText.h"
 #include "WindowFixture.h"
 #include "data/Database.h"
 #include "data/GetListName.h"
@@ -43,6 +44,8 @@ private slots:
     void laterCommands_sayTheyAreNotAvailable();
     void intakeWindows_openOnTheCurrentList();
     void statusAndMovedLabels_clearAfterSevenSeconds();
+    void outsideText_showsAsWritten_data() { test::addHostileTextRows(); }
+    void outsideText_showsAsWritten();
 
 private:
     void pick(const QString& list);
@@ -380,6 +383,21 @@ void TestRecipients::statusAndMovedLabels_clearAfterSevenSeconds()
     QVERIFY(!w->lblRCVStatus->text().isEmpty() && w->lblRecMoved->isVisible());
     m_f->clock.advance(1);
     QVERIFY(w->lblRCVStatus->text().isEmpty() && !w->lblRecMoved->isVisible());
+}
+
+void TestRecipients::outsideText_showsAsWritten()
+{
+    QFETCH(QString, text);
+    m_data->execute("update RecipientList set LastName = :t where List = 'L2'", {{"t", text}});
+    const QString stored = m_data->scalar("select LastName from RecipientList where List = 'L2'").toString();
+    pick("L2");
+    w->grab();
+    const QAbstractItemModel* grid = w->dbgRecipients->model();
+    QStringList cells;
+    for (int c = 0; c < grid->columnCount(); ++c)
+        cells << grid->index(0, c).data().toString();
+    QVERIFY2(cells.contains(stored), qPrintable(cells.join('|')));
+    QCOMPARE(w->lbeRCVLastName->text(), stored);
 }
 
 QTEST_MAIN(TestRecipients)

@@ -6,6 +6,7 @@
 #include "returned/pop3Main.h"
 #include "returned/Pop3Session.h"
 #include "core/SenderAccounts.h"
+#include "HostileText.h"
 #include "WindowFixture.h"
 
 #include <QAction>
@@ -33,6 +34,8 @@ private slots:
     void nothingToDo();
     void activation_data();
     void activation();
+    void outsideText_showsAsWritten_data() { test::addHostileTextRows(); }
+    void outsideText_showsAsWritten();
 
 private:
     void trigger(const char* action) { m_w->findChild<QAction*>(action)->trigger(); }
@@ -259,6 +262,22 @@ void TestPop3Main::activation()
     m_w->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(m_w.get()));
     QTEST(label("pnlStatus"), "status");
+}
+
+// The subject and sender of a returned message: read as markup, an image of
+// /dev/zero ended the program each time the window opened.
+void TestPop3Main::outsideText_showsAsWritten()
+{
+    QFETCH(QString, text);
+    Inbox(*m_conn).store("From: \"" + text.toUtf8() + "\" <x@far-away.test>\r\nSubject: " +
+                         text.toUtf8() + "\r\n\r\nBody\r\n");
+    make();
+    m_w->grab();
+    QCOMPARE(column(1), QStringList{text});
+    QCOMPARE(test::shownText(m_w->findChild<QLabel*>("lblSubject")), text);
+    QCOMPARE(test::shownText(m_w->findChild<QLabel*>("pnlSubject")), text);
+    QVERIFY2(test::shownText(m_w->findChild<QLabel*>("lblFrom")).contains(text),
+             qPrintable(test::shownText(m_w->findChild<QLabel*>("lblFrom"))));
 }
 
 QTEST_MAIN(TestPop3Main)

@@ -5,6 +5,8 @@ HTTP/1.1 on loopback, and plays the faults a real server will not produce.
   --break NAME:BYTES    NAME is announced at its full size, but only its
                         first BYTES are sent before the connection closes
   --stall NAME          NAME gets its headers and then nothing more
+  --unsized NAME        NAME is sent without its size, ending with the connection
+  --redirect NAME:URL   NAME is answered with a redirection to URL
 A name that is not in the folder is answered with 404.
 
 Every request is reported on stdout after "READY <port>":
@@ -29,11 +31,14 @@ def parse_args():
     p.add_argument("--root", required=True)
     p.add_argument("--break", dest="breaks", action="append", default=[])
     p.add_argument("--stall", action="append", default=[])
+    p.add_argument("--unsized", action="append", default=[])
+    p.add_argument("--redirect", action="append", default=[])
     return p.parse_args()
 
 
 ARGS = parse_args()
 BREAKS = dict((b.rsplit(":", 1)[0], int(b.rsplit(":", 1)[1])) for b in ARGS.breaks)
+REDIRECTS = dict(r.split(":", 1) for r in ARGS.redirect)
 
 
 async def handle(reader, writer):
@@ -53,6 +58,11 @@ async def handle(reader, writer):
             print("%s %s %s | %s" % (method, path, headers.get("user-agent", ""),
                                      headers.get("accept", "")), flush=True)
             name = path.lstrip("/")
+            if name in REDIRECTS:
+                writer.write(b"HTTP/1.1 302 Found\r\nLocation: %s\r\nContent-Length: 0\r\n\r\n"
+                             % REDIRECTS[name].encode())
+                await writer.drain()
+                continue
             file = os.path.join(ARGS.root, name)
             if "/" in name or not os.path.isfile(file):
                 body = b"<html><body>Not here</body></html>"
@@ -68,6 +78,11 @@ async def handle(reader, writer):
                 writer.write(head)
                 await writer.drain()
                 await reader.read()  # until the client gives up
+                return
+            if name in ARGS.unsized:
+                writer.write(b"HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\n"
+                             b"Connection: close\r\n\r\n" + body)
+                await writer.drain()
                 return
             if name in BREAKS:
                 writer.write(head + body[:BREAKS[name]])
