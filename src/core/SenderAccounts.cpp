@@ -1,5 +1,6 @@
 #include "core/SenderAccounts.h"
 
+#include "core/SingleLine.h"
 #include "core/TextFile.h"
 
 #include <QFileInfo>
@@ -96,10 +97,12 @@ bool WriteSenderAccounts(const QString& programFolder, const QList<SenderAccount
 {
     QStringList lines;
     lines.reserve(accounts.size() * 2);
+    // A line break inside a value would shift every later value by a line
+    // and pair the names with other accounts' addresses.
     for (const SenderAccount& a : accounts)
-        lines << a.name;
+        lines << singleLine(a.name);
     for (const SenderAccount& a : accounts)
-        lines << a.address;
+        lines << singleLine(a.address);
     return writeTextLines(accountsFilePath(programFolder), lines, error);
 }
 

@@ -44,7 +44,8 @@ QList<SenderAccount> LoadSenderAccounts(const QString& programFolder);
 QString FormatSender(const QString& programFolder, const QString& name);
 
 // Writes the file as the sender window's "Close" does: every name, then every
-// address, one per line. Returns false with the system's reason in *error.
+// address, one per line, each without the line breaks it may hold. Returns
+// false with the system's reason in *error.
 bool WriteSenderAccounts(const QString& programFolder, const QList<SenderAccount>& accounts,
                          QString* error = nullptr);
 

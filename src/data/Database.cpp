@@ -23,7 +23,7 @@ namespace {
 
 // Raised whenever the schema gains something, so that existing databases get it
 // at their next open (every statement of the schema is "if not exists").
-constexpr int SchemaVersion = 3;
+constexpr int SchemaVersion = 4;
 constexpr int ProgressOpcodes = 1000;
 constexpr size_t CacheCapacity = 64;
 
@@ -51,6 +51,20 @@ void ucaseFunction(sqlite3_context* ctx, int, sqlite3_value** argv)
         if (c >= 'a' && c <= 'z')
             c = char(c - 'a' + 'A');
     sqlite3_result_text(ctx, out.constData(), int(out.size()), SQLITE_TRANSIENT);
+}
+
+// The columns of a table in stored order; none when it does not exist.
+QStringList columnsOf(sqlite3* db, const QString& table)
+{
+    sqlite3_stmt* s = nullptr;
+    const QByteArray sql = QStringLiteral("PRAGMA table_info(%1)").arg(quoted(table)).toUtf8();
+    if (sqlite3_prepare_v2(db, sql.constData(), -1, &s, nullptr) != SQLITE_OK)
+        fail(db, sqlite3_errcode(db));
+    QStringList columns;
+    while (sqlite3_step(s) == SQLITE_ROW)
+        columns << QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(s, 1)));
+    sqlite3_finalize(s);
+    return columns;
 }
 
 struct ProgressState
@@ -503,6 +517,9 @@ void Connection::open(const QString& folder)
             try {
                 for (const QString& stmt : obsoleteSchemaStatements())
                     run(stmt.toUtf8().constData());
+                for (const TableDef& t : tables())
+                    for (const QString& stmt : upgradeTableStatements(t, columnsOf(db, t.name)))
+                        run(stmt.toUtf8().constData());
                 for (const TableDef& t : tables())
                     for (const QString& stmt : createTableStatements(t))
                         run(stmt.toUtf8().constData());

@@ -257,10 +257,11 @@ private:
         case Tok::String: {
             QString v = t.text;
             if (comparedLiteral(i, m_t.size())) {
-                const auto type = fieldTypeByName(comparedColumn(i, m_t.size()));
+                const QString column = comparedColumn(i, m_t.size());
+                const auto type = fieldTypeByName(column);
                 // "=" ignores trailing blanks, and fixed-width text is stored
-                // without them; a memo keeps its text as written.
-                if (type != FieldType::Memo)
+                // without them; a memo or a password keeps its text as written.
+                if (type != FieldType::Memo && !keepsBlanks(column))
                     while (v.endsWith(QLatin1Char(' ')))
                         v.chop(1);
                 if (type == FieldType::Timestamp)
@@ -273,7 +274,7 @@ private:
                 // The same for a value bound at run time, where it is text.
                 const QString column = comparedColumn(i, m_t.size());
                 const auto type = fieldTypeByName(column);
-                if ((type == FieldType::Character || !type)
+                if ((type == FieldType::Character || !type) && !keepsBlanks(column)
                     && column.compare(QLatin1String("rowid"), Qt::CaseInsensitive) != 0)
                     return QStringLiteral("rtrim(") + t.text + QStringLiteral(", ' ')");
             }

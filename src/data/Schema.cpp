@@ -1,5 +1,7 @@
 #include "Schema.h"
 
+#include "Database.h"
+
 #include <QRegularExpression>
 
 namespace bv::data {
@@ -15,6 +17,10 @@ FieldDef chr(const char* name, int width)
 FieldDef fld(const char* name, T type)
 {
     return {QString::fromLatin1(name), type, 0};
+}
+FieldDef secret(const char* name, int width)
+{
+    return {QString::fromLatin1(name), T::Character, width, true};
 }
 
 std::vector<IndexDef> ascDesc(std::initializer_list<const char*> fields)
@@ -62,7 +68,8 @@ std::vector<TableDef> makeTables()
                  {{QStringLiteral("MIMEMESSAGEID"), QStringLiteral("MimeMessageID"), false, true}}});
     t.push_back({QStringLiteral("PopAccounts"),
                  {chr("EmailAddress", 50), chr("PopServer", 50), fld("Port", T::Integer),
-                  chr("Account", 50), chr("Password", 50), fld("Default", T::Logical)},
+                  chr("Account", 50), secret("Password", 50), fld("Default", T::Logical),
+                  fld("AllowPlainPassword", T::Logical)},
                  {{QStringLiteral("EmailAddress"), QStringLiteral("EmailAddress"), false, false}}});
     TableDef tmp{QStringLiteral("tmpRecipientList"), {}, {}};
     for (char c = 'A'; c <= 'M'; ++c) {
@@ -81,6 +88,26 @@ std::vector<TableDef> makeTables()
 QString q(const QString& identifier)
 {
     return QLatin1Char('"') + identifier + QLatin1Char('"');
+}
+
+QString columnDefinition(const FieldDef& f)
+{
+    QString c = q(f.name) + QLatin1Char(' ');
+    switch (f.type) {
+    case T::Character:
+        return c + QStringLiteral("VARCHAR(%1)").arg(f.width);
+    case T::Logical:
+        return c + QStringLiteral("BOOLEAN NOT NULL DEFAULT 0");
+    case T::Integer:
+        return c + QStringLiteral("INTEGER");
+    case T::AutoIncrement:
+        return c + QStringLiteral("INTEGER PRIMARY KEY AUTOINCREMENT");
+    case T::Timestamp:
+        return c + QStringLiteral("TIMESTAMP");
+    case T::Memo:
+        return c + QStringLiteral("TEXT");
+    }
+    return c;
 }
 
 // Internal indexes the program's statements lean on: the list of a row is in
@@ -158,6 +185,14 @@ std::optional<FieldType> fieldTypeByName(const QString& fieldName)
     return std::nullopt;
 }
 
+bool keepsBlanks(const QString& fieldName)
+{
+    for (const TableDef& t : tables())
+        if (const FieldDef* f = t.field(fieldName); f && f->keepBlanks)
+            return true;
+    return false;
+}
+
 QStringList obsoleteSchemaStatements()
 {
     // BadEmail is read whole or through EMAILMEMO; a second index only made
@@ -178,30 +213,8 @@ QStringList createTableStatements(const TableDef& t, const QString& schema)
     QStringList out;
     const QString sch = q(schema) + QLatin1Char('.');
     QStringList cols;
-    for (const FieldDef& f : t.fields) {
-        QString c = q(f.name) + QLatin1Char(' ');
-        switch (f.type) {
-        case T::Character:
-            c += QStringLiteral("VARCHAR(%1)").arg(f.width);
-            break;
-        case T::Logical:
-            c += QStringLiteral("BOOLEAN NOT NULL DEFAULT 0");
-            break;
-        case T::Integer:
-            c += QStringLiteral("INTEGER");
-            break;
-        case T::AutoIncrement:
-            c += QStringLiteral("INTEGER PRIMARY KEY AUTOINCREMENT");
-            break;
-        case T::Timestamp:
-            c += QStringLiteral("TIMESTAMP");
-            break;
-        case T::Memo:
-            c += QStringLiteral("TEXT");
-            break;
-        }
-        cols << c;
-    }
+    for (const FieldDef& f : t.fields)
+        cols << columnDefinition(f);
     out << QStringLiteral("CREATE TABLE IF NOT EXISTS %1%2 (%3)")
                .arg(sch, q(t.name), cols.join(QStringLiteral(", ")));
 
@@ -228,7 +241,10 @@ QStringList createTableStatements(const TableDef& t, const QString& schema)
     QStringList sets;
     for (const FieldDef& f : t.fields) {
         const QString c = q(f.name);
-        if (f.type == T::Character) {
+        if (f.type == T::Character && f.keepBlanks) {
+            when << QStringLiteral("length(NEW.%1) > %2").arg(c).arg(f.width);
+            sets << QStringLiteral("%1 = substr(%1, 1, %2)").arg(c).arg(f.width);
+        } else if (f.type == T::Character) {
             when << QStringLiteral("length(NEW.%1) > %2 OR NEW.%1 GLOB '* '").arg(c).arg(f.width);
             sets << QStringLiteral("%1 = rtrim(substr(%1, 1, %2), ' ')").arg(c).arg(f.width);
         } else if (f.type == T::Timestamp) {
@@ -251,6 +267,29 @@ QStringList createTableStatements(const TableDef& t, const QString& schema)
         out << QStringLiteral("CREATE TRIGGER IF NOT EXISTS %1%2 AFTER UPDATE ON %3 WHEN %4 BEGIN %5 END")
                    .arg(sch, q(t.name + QStringLiteral("_fit_update")), q(t.name), cond, body);
     }
+    return out;
+}
+
+QStringList upgradeTableStatements(const TableDef& t, const QStringList& existingColumns)
+{
+    if (existingColumns.isEmpty())
+        return {};
+    const bool inOrder = existingColumns.size() <= qsizetype(t.fields.size()) &&
+                         std::equal(existingColumns.cbegin(), existingColumns.cend(),
+                                    t.fields.cbegin(), [](const QString& c, const FieldDef& f) {
+                                        return c.compare(f.name, Qt::CaseInsensitive) == 0;
+                                    });
+    if (!inOrder)
+        throw DbError(QStringLiteral("The table %1 of the database has the columns %2; this "
+                                     "program expects %3 in that order.")
+                          .arg(t.name, existingColumns.join(QStringLiteral(", ")),
+                               t.fieldNames().join(QStringLiteral(", "))));
+    QStringList out;
+    for (size_t i = size_t(existingColumns.size()); i < t.fields.size(); ++i)
+        out << QStringLiteral("ALTER TABLE %1 ADD COLUMN %2")
+                   .arg(q(t.name), columnDefinition(t.fields[i]));
+    for (const char* suffix : {"_fit_insert", "_fit_update"})
+        out << QStringLiteral("DROP TRIGGER IF EXISTS %1").arg(q(t.name + QLatin1String(suffix)));
     return out;
 }
 

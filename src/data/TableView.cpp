@@ -80,7 +80,7 @@ QVariant normalised(const FieldDef& f, const QVariant& v)
     }
     case FieldType::Character: {
         QString s = v.toString().left(f.width);
-        while (s.endsWith(QLatin1Char(' ')))
+        while (!f.keepBlanks && s.endsWith(QLatin1Char(' ')))
             s.chop(1);
         return s;
     }

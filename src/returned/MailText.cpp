@@ -45,18 +45,74 @@ bool isUtf8(const QByteArray& bytes)
     return bytes.isValidUtf8();
 }
 
-QString decodeBytes(const QByteArray& bytes)
+QString decodeBytes(QByteArrayView bytes)
 {
-    return isUtf8(bytes) ? QString::fromUtf8(bytes) : decodeWindows1252(bytes);
+    return bytes.isValidUtf8() ? QString::fromUtf8(bytes) : decodeWindows1252(bytes);
 }
+
+// Each line on its own: a raw Latin-1 subject must not turn a UTF-8 body
+// into 1252 with it.
+QString decodeLines(const QByteArray& bytes)
+{
+    if (isUtf8(bytes))
+        return QString::fromUtf8(bytes);
+    QString text;
+    text.reserve(bytes.size());
+    qsizetype start = 0;
+    while (start < bytes.size()) {
+        qsizetype end = bytes.indexOf('\n', start);
+        end = end < 0 ? bytes.size() : end + 1;
+        text += decodeBytes(QByteArrayView(bytes).sliced(start, end - start));
+        start = end;
+    }
+    return text;
+}
+
+struct ParserOptions
+{
+    GMimeParserOptions* options = g_mime_parser_options_new();
+    ParserOptions()
+    {
+        // Raw 8-bit header text that is not UTF-8 reads as 1252, the
+        // program's rule for 8-bit text everywhere.
+        const char* charsets[] = {"UTF-8", "windows-1252", nullptr};
+        g_mime_parser_options_set_fallback_charsets(options, charsets);
+    }
+    ~ParserOptions() { g_mime_parser_options_free(options); }
+};
 
 GMimeMessage* parse(const QByteArray& text)
 {
     ensureInit();
+    static const ParserOptions parserOptions;
     GPtr<GMimeStream> stream(
         g_mime_stream_mem_new_with_buffer(text.constData(), size_t(text.size())));
     GPtr<GMimeParser> parser(g_mime_parser_new_with_stream(stream.get()));
-    return g_mime_parser_construct_message(parser.get(), nullptr);
+    return g_mime_parser_construct_message(parser.get(), parserOptions.options);
+}
+
+QByteArray bytesOf(GMimeStream* memory)
+{
+    GByteArray* bytes = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(memory));
+    return QByteArray(reinterpret_cast<const char*>(bytes->data), qsizetype(bytes->len));
+}
+
+// Content in its declared charset as text. Measured, never read up to a NUL:
+// a report goes on after one.
+QString textOf(const QByteArray& bytes, const char* charset)
+{
+    const QByteArray name = QByteArray(charset ? charset : "").trimmed().toLower();
+    if (name.isEmpty() || name == "utf-8" || name == "utf8" || name == "us-ascii")
+        return decodeBytes(bytes);
+    GPtr<GMimeFilter> filter(g_mime_filter_charset_new(name.constData(), "UTF-8"));
+    if (!filter)
+        return decodeBytes(bytes);
+    GPtr<GMimeStream> out(g_mime_stream_mem_new());
+    GPtr<GMimeStream> converting(g_mime_stream_filter_new(out.get()));
+    g_mime_stream_filter_add(GMIME_STREAM_FILTER(converting.get()), filter.get());
+    g_mime_stream_write(converting.get(), bytes.constData(), size_t(bytes.size()));
+    g_mime_stream_flush(converting.get());
+    return QString::fromUtf8(bytesOf(out.get()));
 }
 
 // The decoded content of a leaf part.
@@ -67,8 +123,7 @@ QByteArray content(GMimePart* part)
         return {};
     GPtr<GMimeStream> out(g_mime_stream_mem_new());
     g_mime_data_wrapper_write_to_stream(wrapper, out.get());
-    GByteArray* bytes = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(out.get()));
-    return QByteArray(reinterpret_cast<const char*>(bytes->data), int(bytes->len));
+    return bytesOf(out.get());
 }
 
 bool isType(GMimeObject* object, const char* type, const char* subtype)
@@ -139,9 +194,13 @@ int priorityOf(GMimeObject* object)
 
 QString partText(GMimeObject* object)
 {
-    if (GMIME_IS_TEXT_PART(object))
-        return takeString(g_mime_text_part_get_text(GMIME_TEXT_PART(object)));
-    return decodeBytes(content(GMIME_PART(object)));
+    if (!GMIME_IS_PART(object))
+        return {};
+    const char* charset =
+        GMIME_IS_TEXT_PART(object)
+            ? g_mime_content_type_get_parameter(g_mime_object_get_content_type(object), "charset")
+            : nullptr;
+    return textOf(content(GMIME_PART(object)), charset);
 }
 
 // The first text/plain leaf outside returned messages, else the first text leaf.
@@ -186,7 +245,7 @@ QString storedMessageText(const QByteArray& fetched)
 {
     GPtr<GMimeMessage> message(parse(fetched));
     if (!message)
-        return decodeBytes(fetched);
+        return decodeLines(fetched);
     // A part of a message that is UTF-8 throughout is UTF-8 too: parts
     // begin and end at line breaks.
     if (!isUtf8(fetched))
@@ -194,13 +253,15 @@ QString storedMessageText(const QByteArray& fetched)
             make7bitSafe(body);
     GMimeFormatOptions* options = g_mime_format_options_new();
     g_mime_format_options_set_newline_format(options, GMIME_NEWLINE_FORMAT_DOS);
-    char* text = g_mime_object_to_string(GMIME_OBJECT(message.get()), options);
+    GPtr<GMimeStream> out(g_mime_stream_mem_new());
+    g_mime_object_write_to_stream(GMIME_OBJECT(message.get()), options, out.get());
     g_mime_format_options_free(options);
+    const QByteArray written = bytesOf(out.get());
     QByteArray bytes;
     // GMime ends a multipart's preamble with a bare LF whatever the format.
     // Copied a line at a time: byte by byte costs more than the parse.
-    const char* p = text ? text : "";
-    const char* const end = p + std::strlen(p);
+    const char* p = written.constData();
+    const char* const end = p + written.size();
     bytes.reserve(end - p + 64);
     while (p < end) {
         const char* nl = static_cast<const char*>(std::memchr(p, '\n', size_t(end - p)));
@@ -214,9 +275,8 @@ QString storedMessageText(const QByteArray& fetched)
         bytes += '\n';
         p = nl + 1;
     }
-    g_free(text);
     // Raw 8-bit header bytes are the only thing left that may not be UTF-8.
-    return decodeBytes(bytes);
+    return decodeLines(bytes);
 }
 
 MailFields parseMessage(const QByteArray& text)

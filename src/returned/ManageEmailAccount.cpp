@@ -1,6 +1,7 @@
 #include "ManageEmailAccount.h"
 
 #include "core/SenderAccounts.h"
+#include "core/SingleLine.h"
 #include "core/Dialogs.h"
 #include "core/Services.h"
 #include "lists/ValidateEmail.h"
@@ -56,6 +57,10 @@ TfrmManageEmailAccount::TfrmManageEmailAccount(Services& services, QWidget* pare
     m_email->setObjectName(QStringLiteral("txtEmail"));
     m_email->setAccessibleName(emailLabel->text());
     emailLabel->setBuddy(m_email);
+    // Each value is one line of "Accounts.txt".
+    auto* oneLine = new SingleLineValidator(this);
+    m_name->setValidator(oneLine);
+    m_email->setValidator(oneLine);
 
     m_add = makeButton(QStringLiteral("btnAdd"), QStringLiteral("Add"), this);
     auto* modifyButton = makeButton(QStringLiteral("btnModify"), QStringLiteral("Modify"), this);

@@ -1,14 +1,17 @@
 #include "Pop3Session.h"
 
+#include "core/SingleLine.h"
 #include "data/Database.h"
 #include "lists/EmailUtils.h"
 #include "send/SmtpWire.h"
 
+#include <QHostAddress>
 #include <QSslConfiguration>
 #include <QSslSocket>
 #include <QStringDecoder>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstring>
 #include <exception>
 
@@ -20,6 +23,9 @@ namespace {
 // and must be looked up cut, or it would be fetched again at every check.
 constexpr int kMessageIdWidth = 200;
 constexpr qint64 kReadChunk = 64 * 1024;
+// LIST's size spares a message its reallocations as it arrives, but a size
+// the server merely claims never reserves more than this.
+constexpr qint64 kMostReserved = 1024 * 1024;
 
 QString seconds(int ms)
 {
@@ -77,6 +83,28 @@ QString tooLargeText(int i, qint64 size, qint64 limit)
         .arg(limit);
 }
 
+QString plainPasswordRefusedText(const QString& host)
+{
+    return QStringLiteral(
+               "The server %1 offers no encryption (STLS), so the password was not sent. To send "
+               "it unencrypted anyway, tick \"Allow password without encryption\" for this "
+               "account under Setup Accounts.")
+        .arg(host);
+}
+
+QString cancelledText()
+{
+    return QStringLiteral("Cancelled: the connection was closed without QUIT, so the server "
+                          "deletes nothing.");
+}
+
+bool isLoopbackAddress(const QHostAddress& address)
+{
+    bool v4 = false;
+    const quint32 ip = address.toIPv4Address(&v4);
+    return v4 ? (ip >> 24) == 127 : address.isLoopback();
+}
+
 QString messageIdOf(const QByteArray& header)
 {
     QByteArray value;
@@ -121,10 +149,12 @@ void Pop3Session::setDefaultExtraCaCertificates(const QList<QSslCertificate>& ce
 
 Pop3Session::Pop3Session(bv::data::Connection& connection, StoreMessage store, QObject* parent)
     : QObject(parent), m_connection(connection), m_store(std::move(store)),
-      m_extraCa(defaultExtraCa()), m_connectTimer(new QTimer(this)), m_replyTimer(new QTimer(this))
+      m_extraCa(defaultExtraCa()), m_connectTimer(new QTimer(this)), m_replyTimer(new QTimer(this)),
+      m_commandTimer(new QTimer(this))
 {
     m_connectTimer->setSingleShot(true);
     m_replyTimer->setSingleShot(true);
+    m_commandTimer->setSingleShot(true);
     connect(m_connectTimer, &QTimer::timeout, this, [this] {
         fail(socketErrorText(QAbstractSocket::SocketTimeoutError, {}) +
                  QStringLiteral(" (connecting to ") + m_host + QLatin1Char(':') +
@@ -132,7 +162,9 @@ Pop3Session::Pop3Session(bv::data::Connection& connection, StoreMessage store, Q
                  seconds(m_timeLimits.connect) + QLatin1Char(')'),
              true);
     });
-    connect(m_replyTimer, &QTimer::timeout, this, &Pop3Session::onReplyTimeout);
+    m_reply.onLine = [this](QByteArrayView line) { takeListedLine(line); };
+    connect(m_replyTimer, &QTimer::timeout, this, [this] { onReplyTimeout(false); });
+    connect(m_commandTimer, &QTimer::timeout, this, [this] { onReplyTimeout(true); });
 }
 
 Pop3Session::~Pop3Session()
@@ -188,6 +220,17 @@ bool Pop3Session::endSession()
     m_checking = false;
     send("RSET", Step::Rset, false);
     return true;
+}
+
+void Pop3Session::cancel()
+{
+    const bool wasBusy = busy();
+    m_step = Step::Idle;
+    stopTimers();
+    dropSocket();
+    emit status(notConnectedText());
+    if (wasBusy)
+        emit finished(false, cancelledText());
 }
 
 void Pop3Session::connectToServer()
@@ -259,30 +302,43 @@ void Pop3Session::onEncrypted()
 void Pop3Session::send(const QByteArray& command, Step step, bool multiLine, const QString& shown)
 {
     m_step = step;
-    m_multiLine = multiLine;
-    m_haveStatus = false;
-    m_ok = false;
-    m_statusLine.clear();
-    m_line.clear();
-    m_lineLength = 0;
-    m_data.clear();
-    m_lineStart = 0;
-    m_overflow = false;
-    m_received = 0;
-    m_keepLimit = step == Step::Top ? m_sizeLimits.header : m_sizeLimits.message;
+    const bool listed = step == Step::Capa || step == Step::CapaAgain || step == Step::List;
+    Pop3Reply::Limits limits;
+    limits.statusLine = m_sizeLimits.replyLine;
+    limits.dataLine = m_sizeLimits.message;
+    limits.keep = step == Step::Top ? m_sizeLimits.header : m_sizeLimits.message;
+    limits.total = m_sizeLimits.reply;
+    m_reply.start(!multiLine ? Pop3Reply::Kind::Single
+                  : listed   ? Pop3Reply::Kind::Listed
+                             : Pop3Reply::Kind::Kept,
+                  limits);
     m_shownCommand = shown.isEmpty() ? QString::fromLatin1(command) : shown;
+    if (step == Step::Capa || step == Step::CapaAgain)
+        m_offersStls = false;
+    if (step == Step::List)
+        m_sizes.clear();
     if (!command.isEmpty()) {
         m_socket->write(command + "\r\n");
         // Out now rather than at the next turn of the event loop: the reply
         // is what the check waits for.
         m_socket->flush();
     }
+    m_commandTimer->start(closing() ? qMin(m_timeLimits.command, m_timeLimits.goodbye)
+                                    : m_timeLimits.command);
     startReplyTimer();
 }
 
 void Pop3Session::startReplyTimer()
 {
-    m_replyTimer->start(m_timeLimits.reply);
+    m_replyTimer->start(closing() ? qMin(m_timeLimits.reply, m_timeLimits.goodbye)
+                                  : m_timeLimits.reply);
+}
+
+void Pop3Session::stopTimers()
+{
+    m_connectTimer->stop();
+    m_replyTimer->stop();
+    m_commandTimer->stop();
 }
 
 void Pop3Session::onReadyRead()
@@ -294,129 +350,80 @@ void Pop3Session::onReadyRead()
         const qint64 got = m_socket->read(buffer, sizeof buffer);
         if (got <= 0)
             break;
-        if (m_step == Step::Idle || m_step == Step::Connecting || m_step == Step::Handshake)
-            continue; // nothing is asked: stray bytes
-        m_received += got;
-        startReplyTimer();
-        feed(buffer, got);
-    }
-}
-
-void Pop3Session::feed(const char* data, qint64 size)
-{
-    qint64 pos = 0;
-    while (pos < size) {
-        const void* nl = std::memchr(data + pos, '\n', size_t(size - pos));
-        const qint64 end = nl ? static_cast<const char*>(nl) - data + 1 : size;
-        const qint64 length = end - pos;
-        m_lineLength += length;
-        const qint64 lineLimit = m_haveStatus ? m_sizeLimits.message : m_sizeLimits.replyLine;
-        if (m_lineLength > lineLimit + 2) {
-            fail(QStringLiteral(
-                     "The server sent a line longer than %1 bytes%2; the connection was closed.")
-                     .arg(lineLimit)
-                     .arg(m_shownCommand.isEmpty()
-                              ? QString()
-                              : QStringLiteral(" (") + m_shownCommand + QLatin1Char(')')),
-                 true);
-            return;
-        }
-        if (!m_haveStatus) {
-            m_line.append(data + pos, length);
-        } else {
-            if (!m_overflow && m_data.size() + length > m_keepLimit) {
-                // Only whole lines are kept; the rest of the reply is only
-                // watched for its end line.
-                m_overflow = true;
-                m_line = m_data.mid(m_lineStart, 3);
-                m_data.truncate(m_lineStart);
-            }
-            // Body lines go straight into the reply: no copy a line.
-            if (!m_overflow)
-                m_data.append(data + pos, length);
-            else
-                m_line.append(data + pos, qMin<qint64>(length, qMax<qint64>(0, 3 - m_line.size())));
-        }
-        pos = end;
-        if (nl) {
-            if (m_haveStatus)
-                completeDataLine();
-            else
-                completeStatusLine();
-            if (m_step == Step::Idle)
-                return;
-        }
-    }
-}
-
-void Pop3Session::completeStatusLine()
-{
-    QByteArray line = m_line;
-    m_line.clear();
-    m_lineLength = 0;
-    if (line.endsWith('\n'))
-        line.chop(1);
-    if (line.endsWith('\r'))
-        line.chop(1);
-    m_statusLine = line;
-    m_ok = line.startsWith("+OK");
-    if (m_ok && m_multiLine) {
-        m_haveStatus = true;
-        return;
-    }
-    m_replyTimer->stop();
-    onReply();
-}
-
-void Pop3Session::completeDataLine()
-{
-    const qint64 length = m_lineLength;
-    m_lineLength = 0;
-    if (m_overflow) {
-        QByteArray line = m_line;
-        m_line.clear();
-        if (line.endsWith('\n'))
-            line.chop(1);
-        if (line.endsWith('\r'))
-            line.chop(1);
-        if (length <= 3 && line == ".") {
-            m_replyTimer->stop();
+        if (awaitingReply())
+            startReplyTimer();
+        qint64 pos = 0;
+        // A piece may end one answer and begin the next.
+        while (pos < got && m_socket && awaitingReply()) {
+            qint64 used = 0;
+            const Pop3Reply::Progress progress = m_reply.feed(buffer + pos, got - pos, &used);
+            pos += used;
+            if (progress == Pop3Reply::Progress::More)
+                break;
+            if (progress == Pop3Reply::Progress::Failed)
+                return failOnReply();
+            stopTimers();
             onReply();
         }
-        return;
     }
-    // The line stands at the end of the reply: its end becomes CR LF, a
-    // leading dot is unstuffed, and the line "." ends the reply.
-    char* line = m_data.data() + m_lineStart;
-    qsizetype n = m_data.size() - m_lineStart;
-    if (n > 0 && line[n - 1] == '\n')
-        --n;
-    if (n > 0 && line[n - 1] == '\r')
-        --n;
-    if (n == 1 && line[0] == '.') {
-        m_data.truncate(m_lineStart);
-        m_replyTimer->stop();
-        onReply();
-        return;
+}
+
+bool Pop3Session::awaitingReply() const
+{
+    // Otherwise nothing is asked: stray bytes.
+    return m_step != Step::Idle && m_step != Step::Connecting && m_step != Step::Handshake;
+}
+
+void Pop3Session::failOnReply()
+{
+    const QString command =
+        m_shownCommand.isEmpty() ? QString() : QStringLiteral(" (") + m_shownCommand + QLatin1Char(')');
+    if (m_reply.failure() == Pop3Reply::Failure::LineTooLong)
+        fail(QStringLiteral(
+                 "The server sent a line longer than %1 bytes%2; the connection was closed.")
+                 .arg(m_reply.failedLimit())
+                 .arg(command),
+             true);
+    else
+        fail(QStringLiteral("The server's answer went on beyond %1 bytes%2; the connection was "
+                            "closed.")
+                 .arg(m_reply.failedLimit())
+                 .arg(command),
+             true);
+}
+
+void Pop3Session::takeListedLine(QByteArrayView line)
+{
+    line = line.trimmed();
+    const qsizetype blank = line.indexOf(' ');
+    const QByteArrayView first = blank < 0 ? line : line.first(blank);
+    if (m_step == Step::List) {
+        // Grown from the lines that come, never from a count the server
+        // claims: a listing out of order only loses the sizes.
+        bool ok = false;
+        const qint64 number = first.toLongLong(&ok);
+        const qint64 size = blank < 0 ? -1 : line.sliced(blank + 1).trimmed().toLongLong();
+        if (!ok || number < 1 || number > m_count)
+            return;
+        if (number == m_sizes.size() + 1)
+            m_sizes.append(size);
+        else if (number <= m_sizes.size())
+            m_sizes[number - 1] = size;
+    } else if (first.compare("STLS", Qt::CaseInsensitive) == 0) {
+        m_offersStls = true;
     }
-    if (n > 0 && line[0] == '.') {
-        std::memmove(line, line + 1, size_t(n - 1));
-        --n;
-    }
-    m_data.truncate(m_lineStart + n);
-    m_data.append("\r\n", 2);
-    m_lineStart = m_data.size();
 }
 
 QString Pop3Session::replyText() const
 {
-    QByteArray text = m_statusLine;
+    const QByteArray& status = m_reply.statusLine();
+    QByteArray text = status;
     if (text.startsWith("-ERR"))
         text = text.mid(4).trimmed();
     else if (text.startsWith("+OK"))
         text = text.mid(3).trimmed();
     if (text.isEmpty())
-        text = m_statusLine.isEmpty() ? QByteArray("-ERR") : m_statusLine;
+        text = status.isEmpty() ? QByteArray("-ERR") : status;
     return decodeText(text);
 }
 
@@ -428,31 +435,25 @@ void Pop3Session::onReply()
         connectToServer();
         return;
     case Step::Greeting:
-        if (!m_ok)
+        if (!m_reply.ok())
             return fail(replyText());
         send("CAPA", Step::Capa, true);
         return;
     case Step::Capa:
-        m_capabilities.clear();
-        if (m_ok) {
-            for (const QByteArray& line : m_data.split('\n'))
-                if (!line.trimmed().isEmpty())
-                    m_capabilities
-                        << QString::fromLatin1(line.trimmed().split(' ').front()).toUpper();
-        }
-        if (m_capabilities.contains(QStringLiteral("STLS")) && !m_socket->isEncrypted()) {
+        if (m_offersStls && m_reply.ok() && !m_socket->isEncrypted()) {
             send("STLS", Step::Stls, false);
             return;
         }
         logIn();
         return;
     case Step::Stls:
-        if (!m_ok)
+        if (!m_reply.ok())
             return fail(
                 QStringLiteral("The server offers STLS but refused it (%1); the password was not "
                                "sent unencrypted.")
                     .arg(replyText()));
         m_step = Step::Handshake;
+        m_commandTimer->start(m_timeLimits.command);
         startReplyTimer();
         m_socket->startClientEncryption();
         return;
@@ -460,39 +461,32 @@ void Pop3Session::onReply()
         logIn();
         return;
     case Step::User:
-        if (!m_ok)
+        if (!m_reply.ok())
             return fail(replyText());
         send("PASS " + m_account.password.toUtf8(), Step::Pass, false, QStringLiteral("PASS"));
         return;
     case Step::Pass:
-        if (!m_ok)
+        if (!m_reply.ok())
             return fail(replyText());
         emit status(QStringLiteral("Connected"));
         send("STAT", Step::Stat, false);
         return;
     case Step::Stat: {
-        if (!m_ok)
+        if (!m_reply.ok())
             return fail(replyText());
         bool number = false;
         m_count =
-            QString::fromLatin1(m_statusLine.mid(3).trimmed().split(' ').front()).toInt(&number);
+            QString::fromLatin1(m_reply.statusLine().mid(3).trimmed().split(' ').front())
+                .toInt(&number);
         if (!number)
             return fail(QStringLiteral("The server's answer to STAT holds no message count: ") +
-                        decodeText(m_statusLine));
+                        decodeText(m_reply.statusLine()));
         send("LIST", Step::List, true);
         return;
     }
     case Step::List:
-        m_sizes = QList<qint64>(qMax(0, m_count), -1);
-        if (m_ok) {
-            for (const QByteArray& line : m_data.split('\n')) {
-                const QList<QByteArray> fields = line.trimmed().split(' ');
-                bool ok = false;
-                const int number = fields.front().toInt(&ok);
-                if (ok && fields.size() > 1 && number >= 1 && number <= m_count)
-                    m_sizes[number - 1] = fields.at(1).toLongLong();
-            }
-        }
+        if (!m_reply.ok())
+            m_sizes.clear();
         emit messageCount(m_count);
         if (m_count <= 0) {
             emit status(noMessagesText());
@@ -504,9 +498,9 @@ void Pop3Session::onReply()
         nextMessage();
         return;
     case Step::Top:
-        if (!m_ok)
+        if (!m_reply.ok())
             return fail(replyText());
-        m_currentId = messageIdOf(m_data);
+        m_currentId = messageIdOf(m_reply.data());
         m_seen.insert(bv::lists::upperAscii(m_currentId));
         try {
             if (hasMessageId(m_currentId))
@@ -520,21 +514,20 @@ void Pop3Session::onReply()
         }
         emit status(retrievingText());
         send("RETR " + QByteArray::number(m_current), Step::Retr, true);
-        // LIST's size spares the reply its reallocations as it grows.
         if (const qint64 listed = m_sizes.value(m_current - 1, -1); listed > 0)
-            m_data.reserve(qMin(listed + 2, m_keepLimit));
+            m_reply.data().reserve(std::min({listed + 2, m_sizeLimits.message, kMostReserved}));
         return;
     case Step::Retr:
-        if (!m_ok)
+        if (!m_reply.ok())
             return fail(replyText());
-        if (m_overflow) {
-            emit notice(tooLargeText(m_current, m_received, m_sizeLimits.message));
+        if (m_reply.overflow()) {
+            emit notice(tooLargeText(m_current, m_reply.received(), m_sizeLimits.message));
             emit status(messageOfText(m_current, m_count));
             return nextMessage();
         }
         try {
-            m_store(m_data);
-            m_data.clear();
+            m_store(m_reply.data());
+            m_reply.data().clear();
             emit status(messageOfText(m_current, m_count));
             // Recorded before DELE: a refused DELE must not get the stored
             // message fetched a second time.
@@ -550,7 +543,7 @@ void Pop3Session::onReply()
             nextMessage();
         return;
     case Step::Dele:
-        if (!m_ok)
+        if (!m_reply.ok())
             return fail(replyText());
         nextMessage();
         return;
@@ -571,6 +564,15 @@ void Pop3Session::onReply()
 
 void Pop3Session::logIn()
 {
+    // Anyone on the path can strip STLS from the server's capabilities: the
+    // password goes out in the clear only where the user said it may.
+    if (!m_socket->isEncrypted() && !m_account.allowPlainPassword &&
+        !(m_trustLoopback && isLoopbackAddress(m_socket->peerAddress())))
+        return fail(plainPasswordRefusedText(m_host));
+    // A line break would end the command early and send the rest as another.
+    if (!isSingleLine(m_account.user) || !isSingleLine(m_account.password))
+        return fail(QStringLiteral("The log-in name or the password of this account holds a line "
+                                   "break, so it was not sent. Correct it under Setup Accounts."));
     send("USER " + m_account.user.toUtf8(), Step::User, false);
 }
 
@@ -587,7 +589,7 @@ void Pop3Session::nextMessage()
 
 void Pop3Session::finishLoop()
 {
-    const bool quitOk = m_ok;
+    const bool quitOk = m_reply.ok();
     const QString quitText = replyText();
     dropSocket();
     emit status(notConnectedText());
@@ -604,8 +606,7 @@ void Pop3Session::finishLoop()
 void Pop3Session::succeed()
 {
     m_step = Step::Idle;
-    m_connectTimer->stop();
-    m_replyTimer->stop();
+    stopTimers();
     emit finished(true, QString());
 }
 
@@ -613,8 +614,7 @@ void Pop3Session::fail(const QString& text, bool dropConnection)
 {
     const Step was = m_step;
     m_step = Step::Idle;
-    m_connectTimer->stop();
-    m_replyTimer->stop();
+    stopTimers();
     if (dropConnection)
         dropSocket();
     // Closing the window goes on whatever the server does.
@@ -668,7 +668,7 @@ void Pop3Session::onSocketError(QAbstractSocket::SocketError error)
     fail(text, true);
 }
 
-void Pop3Session::onReplyTimeout()
+void Pop3Session::onReplyTimeout(bool whole)
 {
     if (m_step == Step::QuitOld) {
         dropSocket();
@@ -678,9 +678,12 @@ void Pop3Session::onReplyTimeout()
     const QString what = m_step == Step::Handshake  ? QStringLiteral("TLS handshake")
                          : m_shownCommand.isEmpty() ? QStringLiteral("greeting")
                                                     : m_shownCommand;
-    fail(socketErrorText(QAbstractSocket::SocketTimeoutError, {}) +
-             QStringLiteral(" (no answer to ") + what + QStringLiteral(" within ") +
-             seconds(m_timeLimits.reply) + QLatin1Char(')'),
+    const int limit = whole ? m_timeLimits.command : m_timeLimits.reply;
+    const QString why =
+        whole ? QStringLiteral(" (the answer to ") + what + QStringLiteral(" took longer than ")
+              : QStringLiteral(" (no answer to ") + what + QStringLiteral(" within ");
+    fail(socketErrorText(QAbstractSocket::SocketTimeoutError, {}) + why +
+             seconds(closing() ? qMin(limit, m_timeLimits.goodbye) : limit) + QLatin1Char(')'),
          true);
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "returned/Pop3Reply.h"
+
 #include <QAbstractSocket>
 #include <QByteArray>
 #include <QList>
@@ -11,6 +13,7 @@
 
 #include <functional>
 
+class QHostAddress;
 class QSslSocket;
 class QTimer;
 
@@ -28,15 +31,23 @@ struct Pop3Account
     int port = 110;
     QString user;
     QString password;
+    // The password may go out unencrypted when the server offers no STLS.
+    // Without it only a server on this machine (loopback) gets it so.
+    bool allowPlainPassword = false;
 };
 
 // How long the session waits before it gives up on its peer, in
-// milliseconds. A reply that keeps arriving is not cut off: the reply limit
-// counts from the last byte received.
+// milliseconds.
 struct Pop3TimeLimits
 {
     int connect = 60 * 1000; // name lookup, TCP connect and, on port 995, the TLS handshake
+    // Without a byte from the server.
     int reply = 2 * 60 * 1000;
+    // For one whole answer, however steadily it trickles in.
+    int command = 10 * 60 * 1000;
+    // For each answer to RSET and QUIT when the window closes: the user is
+    // waiting for the window to go.
+    int goodbye = 5 * 1000;
 };
 
 // What the session keeps in memory at the most.
@@ -44,11 +55,15 @@ struct Pop3SizeLimits
 {
     // A larger message is left on the server, unrecorded, with a notice.
     qint64 message = 32 * 1024 * 1024;
-    // A status line longer than this, or a message line longer than the
-    // message limit, means a broken server: the connection is dropped.
+    // A status line, or a line of CAPA or LIST, longer than this, or a
+    // message line longer than the message limit, means a broken server: the
+    // connection is dropped.
     int replyLine = 64 * 1024;
     // What is kept of a TOP answer; the Message-ID stands in the header.
     qint64 header = 1024 * 1024;
+    // The most one answer may send, kept or not (what goes beyond the message
+    // limit is read only to reach the next message).
+    qint64 reply = 64 * 1024 * 1024;
 };
 
 // Stores one fetched message in the inbox and answers its Index; throws
@@ -66,6 +81,12 @@ QString retrievingText();
 QString socketErrorText(QAbstractSocket::SocketError error, const QString& fallback);
 // The notice for a message that is larger than the size limit.
 QString tooLargeText(int i, qint64 size, qint64 limit);
+// Why a check stopped before the log-in on an unencrypted connection.
+QString plainPasswordRefusedText(const QString& host);
+QString cancelledText();
+
+// 127.0.0.0/8 and ::1, also written as IPv4 in IPv6.
+bool isLoopbackAddress(const QHostAddress& address);
 
 // The Message-ID of a header block, as received (angle brackets included,
 // unfolded, blanks around it removed) and cut the way MessageIDs stores it;
@@ -79,7 +100,8 @@ QString messageIdOf(const QByteArray& header);
 // Beyond the plain conversation: STLS when the server offers it (the password
 // then never travels unencrypted: a failed upgrade ends the check), implicit
 // TLS on port 995, the server verified against the system's authorities and
-// the extra ones handed in, time limits, and bounded reads.
+// the extra ones handed in, no password in the clear except to loopback or
+// where the account allows it, time limits, and bounded reads.
 class Pop3Session : public QObject
 {
     Q_OBJECT
@@ -101,6 +123,9 @@ public:
     }
     // Every new session starts with these (the program sets none).
     static void setDefaultExtraCaCertificates(const QList<QSslCertificate>& certificates);
+    // Off: a server on loopback counts as remote, so tests can stand in for
+    // one elsewhere.
+    void setTrustLoopback(bool on) { m_trustLoopback = on; }
 
     // A check or the closing conversation is running: commands that use the
     // connection must wait.
@@ -115,6 +140,10 @@ public:
     // are undone, then QUIT; finished() follows. False when there is nothing
     // to close or the session is busy.
     bool endSession();
+    // Ends whatever runs at once and drops the connection without QUIT, so
+    // the server deletes nothing this connection marked. A running check or
+    // closing conversation then reports finished(false, cancelledText()).
+    void cancel();
 
 signals:
     void status(const QString& text);
@@ -150,15 +179,17 @@ private:
     void connectToServer();
     void send(const QByteArray& command, Step step, bool multiLine, const QString& shown = {});
     void onReadyRead();
-    void feed(const char* data, qint64 size);
-    void completeStatusLine();
-    void completeDataLine();
+    bool awaitingReply() const;
+    void failOnReply();
+    void takeListedLine(QByteArrayView line);
     void onReply();
     void onSocketError(QAbstractSocket::SocketError error);
     void onStateChanged(QAbstractSocket::SocketState state);
     void onEncrypted();
-    void onReplyTimeout();
+    void onReplyTimeout(bool whole);
     void startReplyTimer();
+    void stopTimers();
+    bool closing() const { return m_step == Step::Rset || m_step == Step::CloseQuit; }
     void logIn();
     void nextMessage();
     void fetchCurrent();
@@ -181,7 +212,9 @@ private:
 
     QSslSocket* m_socket = nullptr;
     QTimer* m_connectTimer;
-    QTimer* m_replyTimer;
+    QTimer* m_replyTimer;   // without progress
+    QTimer* m_commandTimer; // the whole answer
+    bool m_trustLoopback = true;
     Step m_step = Step::Idle;
     bool m_checking = false; // the steps belong to a check, not to endSession
     Pop3Account m_account;
@@ -190,23 +223,14 @@ private:
     QString m_shownCommand; // what a failure names: the command without its secret
     QStringList m_sslErrors;
 
-    // The reply being read.
-    bool m_multiLine = false;
-    bool m_haveStatus = false;
-    bool m_ok = false;
-    QByteArray m_statusLine;
-    QByteArray m_line;
-    qint64 m_lineLength = 0;
-    QByteArray m_data;         // the lines read so far, then the line being read
-    qsizetype m_lineStart = 0; // where in m_data the line being read begins
-    qint64 m_keepLimit = 0;
-    bool m_overflow = false;
-    qint64 m_received = 0;
+    Pop3Reply m_reply; // the answer being read
 
-    QStringList m_capabilities;
+    bool m_offersStls = false;
     int m_count = 0;
     int m_current = 0;
-    QList<qint64> m_sizes; // from LIST, by message number; -1 when unknown
+    // From LIST, by message number, as far as the listing came in order; a
+    // message beyond it has no known size.
+    QList<qint64> m_sizes;
     QString m_currentId;
     QSet<QString> m_seen; // upper-cased
 };

@@ -32,6 +32,7 @@ PopAccount currentAccount(const TableView& view)
     a.password = view.value(QStringLiteral("Password")).toString();
     a.emailAddress = view.value(QStringLiteral("EmailAddress")).toString();
     a.isDefault = view.value(QStringLiteral("Default")).toBool();
+    a.allowPlainPassword = view.value(QStringLiteral("AllowPlainPassword")).toBool();
     return a;
 }
 

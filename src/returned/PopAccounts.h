@@ -20,6 +20,9 @@ struct PopAccount
     QString account;
     QString password;
     bool isDefault = false;
+    // The user accepts that the password goes out unencrypted to a server
+    // that offers no encryption.
+    bool allowPlainPassword = false;
 };
 
 // The first row marked Default, else the first row of the table; nothing when

@@ -2,9 +2,12 @@
 
 #include "core/Dialogs.h"
 #include "core/Services.h"
+#include "core/SingleLine.h"
 #include "data/Database.h"
+#include "data/Schema.h"
 #include "data/TableView.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QEvent>
 #include <QFormLayout>
@@ -26,6 +29,16 @@ namespace {
 
 const QString kTable = QStringLiteral("PopAccounts");
 const QString kFirstText = QStringLiteral("My Reply-To Account");
+const QString kAllowPlain = QStringLiteral("AllowPlainPassword");
+
+// What the field stores: a longer text would be cut on saving while the box
+// still showed it whole.
+int storedWidth(const QString& field)
+{
+    const bv::data::TableDef* def = bv::data::table(kTable);
+    const bv::data::FieldDef* f = def ? def->field(field) : nullptr;
+    return f && f->width > 0 ? f->width : 32767;
+}
 
 QString accessible(const QString& caption)
 {
@@ -67,8 +80,14 @@ TfmSetup::TfmSetup(Services& services, bv::data::Connection& connection, QWidget
     m_address->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     m_address->setAccessibleName(accessible(QStringLiteral("&Your email")));
     m_address->installEventFilter(this);
-    if (m_address->lineEdit())
+    // Every value goes into one POP3 command line: a pasted line break would
+    // end it early and send the rest as another command.
+    auto* oneLine = new SingleLineValidator(this);
+    m_address->setValidator(oneLine);
+    if (m_address->lineEdit()) {
         m_address->lineEdit()->installEventFilter(this);
+        m_address->lineEdit()->setMaxLength(storedWidth(QStringLiteral("EmailAddress")));
+    }
     auto* okButton = makeButton(QStringLiteral("btnOK"), QStringLiteral("OK"), page);
     auto* addressRow = new QHBoxLayout;
     addressRow->addWidget(m_address, 1);
@@ -77,23 +96,35 @@ TfmSetup::TfmSetup(Services& services, bv::data::Connection& connection, QWidget
     addressLabel->setBuddy(m_address);
     form->addRow(addressLabel, addressRow);
 
-    auto addField = [&](const QString& name, const QString& caption) {
+    auto addField = [&](const QString& name, const QString& caption, const QString& field) {
         auto* label = new QLabel(caption, page);
         label->setObjectName(QStringLiteral("lbl") + name);
         auto* edit = new QLineEdit(page);
         edit->setObjectName(name);
+        edit->setValidator(oneLine);
+        edit->setMaxLength(storedWidth(field));
         edit->setAccessibleName(accessible(caption));
         label->setBuddy(edit);
         form->addRow(label, edit);
         m_fieldWidgets << label << edit;
         return edit;
     };
-    m_server = addField(QStringLiteral("POPServer"), QStringLiteral("&Incoming Mail Server (POP)"));
-    m_port = addField(QStringLiteral("POPPort"), QStringLiteral("&Port"));
+    m_server = addField(QStringLiteral("POPServer"), QStringLiteral("&Incoming Mail Server (POP)"),
+                        QStringLiteral("PopServer"));
+    m_port = addField(QStringLiteral("POPPort"), QStringLiteral("&Port"), QStringLiteral("Port"));
     m_port->setValidator(new QIntValidator(0, 65535, m_port));
-    m_account = addField(QStringLiteral("Account"), QStringLiteral("&Account"));
-    m_password = addField(QStringLiteral("Password"), QStringLiteral("&Password"));
+    m_account = addField(QStringLiteral("Account"), QStringLiteral("&Account"),
+                         QStringLiteral("Account"));
+    m_password = addField(QStringLiteral("Password"), QStringLiteral("&Password"),
+                          QStringLiteral("Password"));
     m_password->setEchoMode(QLineEdit::Normal);
+    m_allowPlain = new QCheckBox(QStringLiteral("Allow password without encryption"), page);
+    m_allowPlain->setObjectName(QStringLiteral("cbxAllowPlainPassword"));
+    m_allowPlain->setToolTip(QStringLiteral(
+        "Send the password even when the server offers no encryption, where anyone on the way "
+        "can read it"));
+    form->addRow(QString(), m_allowPlain);
+    m_fieldWidgets << m_allowPlain;
 
     auto* saveButton = makeButton(QStringLiteral("btnSave"), QStringLiteral("Save"), this);
     auto* closeButton = makeButton(QStringLiteral("btnClose"), QStringLiteral("Close"), this);
@@ -122,6 +153,7 @@ TfmSetup::TfmSetup(Services& services, bv::data::Connection& connection, QWidget
             [this](const QString& t) { writeField(QStringLiteral("Account"), t); });
     connect(m_password, &QLineEdit::textEdited, this,
             [this](const QString& t) { writeField(QStringLiteral("Password"), t); });
+    connect(m_allowPlain, &QCheckBox::clicked, this, [this](bool on) { writeField(kAllowPlain, on); });
 
     setFieldsVisible(false);
 }
@@ -185,17 +217,19 @@ void TfmSetup::showRow()
     m_port->setText(port.isNull() ? QString() : QString::number(port.toInt()));
     m_account->setText(m_view->value(QStringLiteral("Account")).toString());
     m_password->setText(m_view->value(QStringLiteral("Password")).toString());
+    m_allowPlain->setChecked(m_view->value(kAllowPlain).toBool());
 }
 
-void TfmSetup::writeField(const QString& field, const QString& text)
+void TfmSetup::writeField(const QString& field, const QVariant& value)
 {
     if (!m_view->isOpen() || m_view->state() == EditState::Browse)
         return;
     try {
+        const QString text = value.toString();
         if (field == QLatin1String("Port"))
             m_view->setValue(field, text.isEmpty() ? QVariant() : QVariant(text.toInt()));
         else
-            m_view->setValue(field, text);
+            m_view->setValue(field, value);
     } catch (const DbError& e) {
         m_services.dialogs.showError(e.message());
     }
@@ -237,6 +271,7 @@ void TfmSetup::lookUpAddress()
             m_view->setValue(QStringLiteral("PopServer"), newServerHint());
             m_view->setValue(QStringLiteral("Account"), newAccountHint());
             m_view->setValue(QStringLiteral("Password"), newPasswordHint());
+            m_view->setValue(kAllowPlain, false);
         }
         showRow();
     } catch (const DbError& e) {

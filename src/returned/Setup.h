@@ -1,9 +1,11 @@
 #pragma once
 
 #include <QDialog>
+#include <QVariant>
 
 #include <memory>
 
+class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -19,7 +21,7 @@ class TableView;
 
 namespace bv::returned {
 
-// "Setup": the POP accounts of PopAccounts. The four fields edit the current
+// "Setup": the POP accounts of PopAccounts. The fields edit the current
 // row; "Save" and "Close" post it, "Cancel" (or any other way out) drops it.
 class TfmSetup : public QDialog
 {
@@ -44,7 +46,7 @@ private:
     void setFieldsVisible(bool visible);
     void showRow();
     void lookUpAddress();
-    void writeField(const QString& field, const QString& text);
+    void writeField(const QString& field, const QVariant& value);
     bool postPending();
     bool postAndRefill();
     void save();
@@ -59,6 +61,7 @@ private:
     QLineEdit* m_port;
     QLineEdit* m_account;
     QLineEdit* m_password;
+    QCheckBox* m_allowPlain;
     QList<QWidget*> m_fieldWidgets;
     bool m_showing = false;
 };

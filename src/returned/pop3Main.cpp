@@ -18,7 +18,6 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
-#include <QCloseEvent>
 #include <QComboBox>
 #include <QDir>
 #include <QFont>
@@ -112,10 +111,9 @@ TfrmMain::TfrmMain(Services& services, bv::data::Connection& data,
     QAction* exitAction = action("mnuExit", QStringLiteral("E&xit"), {}, this);
     fileMenu->addAction(exitAction);
     QMenu* messagesMenu = menus->addMenu(QStringLiteral("&Messages"));
-    QAction* menuExclude =
-        action("mnuExcludeSelected", QStringLiteral("&Exclude Selected"), {}, this);
-    QAction* menuTrash = action("mnuTrashSelected", QStringLiteral("T&rash Selected"), {}, this);
-    messagesMenu->addActions({menuExclude, menuTrash});
+    m_menuExclude = action("mnuExcludeSelected", QStringLiteral("&Exclude Selected"), {}, this);
+    m_menuTrash = action("mnuTrashSelected", QStringLiteral("T&rash Selected"), {}, this);
+    messagesMenu->addActions({m_menuExclude, m_menuTrash});
 
     cbAccount = new QComboBox(this);
     cbAccount->setObjectName(QStringLiteral("cbAccount"));
@@ -210,10 +208,10 @@ TfrmMain::TfrmMain(Services& services, bv::data::Connection& data,
     connect(SetupAccounts, &QAction::triggered, this, &TfrmMain::setupAccounts);
     connect(ExcludeAll, &QAction::triggered, this, &TfrmMain::excludeAll);
     connect(ExcludeSelected, &QAction::triggered, this, &TfrmMain::excludeSelected);
-    connect(menuExclude, &QAction::triggered, this, &TfrmMain::excludeSelected);
+    connect(m_menuExclude, &QAction::triggered, this, &TfrmMain::excludeSelected);
     connect(TrashAll, &QAction::triggered, this, &TfrmMain::trashAll);
     connect(TrashSelected, &QAction::triggered, this, &TfrmMain::trashSelected);
-    connect(menuTrash, &QAction::triggered, this, &TfrmMain::trashSelected);
+    connect(m_menuTrash, &QAction::triggered, this, &TfrmMain::trashSelected);
     connect(exitAction, &QAction::triggered, this, &QDialog::reject);
     connect(lvHeaders, &QTreeWidget::itemSelectionChanged, this, &TfrmMain::selectionChanged);
 
@@ -367,25 +365,35 @@ void TfrmMain::checkMail()
     QApplication::setOverrideCursor(Qt::WaitCursor);
     status(QStringLiteral("Connecting...."));
     m_notices.clear();
-    CheckMail->setEnabled(false);
-    SetupAccounts->setEnabled(false);
+    setCheckRunning(true);
     m_session->setLeaveMailOnServer(cbxLeaveMailOnServer->isChecked());
     // New messages come with the highest numbers, so they belong at the end;
     // sorting the whole list after every one of them made a long check slow
     // down with every message. One sort when the check ends.
     lvHeaders->setSortingEnabled(false);
     m_listedAt = m_services.clock.uptimeMs();
-    m_session->checkMail({a.popServer, a.port, a.account, a.password});
+    m_session->checkMail({a.popServer, a.port, a.account, a.password, a.allowPlainPassword});
+}
+
+void TfrmMain::setCheckRunning(bool running)
+{
+    // Trashing renumbers the inbox under the rows the check is still adding,
+    // and an exclusion would miss them: the inbox stands still until the end.
+    for (QAction* a : {CheckMail, SetupAccounts, ExcludeAll, ExcludeSelected, TrashAll,
+                       TrashSelected, m_menuExclude, m_menuTrash})
+        a->setEnabled(!running);
 }
 
 void TfrmMain::checkFinished(bool ok, const QString& error)
 {
     if (!CheckMail->isEnabled())
         QApplication::restoreOverrideCursor();
-    CheckMail->setEnabled(true);
-    SetupAccounts->setEnabled(true);
+    setCheckRunning(false);
     listPending();
     lvHeaders->setSortingEnabled(true);
+    // Closing the window ended the check; nobody is left to tell.
+    if (m_closing)
+        return;
     if (!ok) {
         status(error);
         m_services.dialogs.message(error, Severity::Error);
@@ -615,24 +623,23 @@ void TfrmMain::trashSelected()
     });
 }
 
-void TfrmMain::closeEvent(QCloseEvent* event)
-{
-    // The check owns the connection until it ends.
-    if (m_session->busy()) {
-        event->ignore();
-        return;
-    }
-    QDialog::closeEvent(event);
-}
-
 void TfrmMain::done(int result)
 {
-    if (m_session->busy())
+    if (m_closing) {
+        // Closed again while the server is slow to say goodbye.
+        m_session->cancel();
         return;
-    if (m_session->endSession()) {
+    }
+    m_closing = true;
+    if (m_session->busy()) {
+        // A stuck server must not keep the window open. Without QUIT the
+        // server deletes nothing, as RSET would have it.
+        m_session->cancel();
+    } else if (m_session->endSession()) {
         while (m_session->busy())
             m_services.clock.waitForEvents(100);
     }
+    m_closing = false;
     status(notConnectedText());
     lvHeaders->clear();
     if (!cbAccount->currentText().isEmpty())

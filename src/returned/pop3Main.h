@@ -65,7 +65,6 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
-    void closeEvent(QCloseEvent* event) override;
     bool event(QEvent* event) override;
 
 private:
@@ -77,6 +76,7 @@ private:
     void checkMail();
     void setupAccounts();
     void checkFinished(bool ok, const QString& error);
+    void setCheckRunning(bool running);
     int storeFetched(const QByteArray& message);
     static QTreeWidgetItem* makeRow(int index, const MailFields& fields);
     // Adds the rows of the messages fetched since the last time to the list.
@@ -108,7 +108,10 @@ private:
     QStringList m_notices;
     QList<QTreeWidgetItem*> m_pendingRows; // fetched, not listed yet
     qint64 m_listedAt = 0;
+    QAction* m_menuExclude = nullptr;
+    QAction* m_menuTrash = nullptr;
     bool m_leftForModal = false;
+    bool m_closing = false;
     bool m_opened = false;
     bool m_settingsReadable = true;
 };

@@ -26,6 +26,8 @@ private slots:
     void formatSender();
     void upper_changesAsciiLettersOnly();
     void close_writesNamesThenAddresses();
+    void lineBreaksInValues_neverShiftTheAccounts_data();
+    void lineBreaksInValues_neverShiftTheAccounts();
     void emptiedGrid_readsBackAsOneEmptyAccount();
     void unreadableFile_isAnErrorNotAnEmptyBook();
 };
@@ -106,6 +108,34 @@ void TestSenderAccounts::close_writesNamesThenAddresses()
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), QByteArray("Ann\r\nBob\r\na@x.com\r\nb@x.com\r\n"));
     QCOMPARE(FormatSender(folder.path(), "bob"), QString("Bob <b@x.com>"));
+}
+
+void TestSenderAccounts::lineBreaksInValues_neverShiftTheAccounts_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<QString>("from"); // of the account written second
+
+    QTest::newRow("pasted address with its line end")
+        << "Sales" << "sales@x.com\r\n" << "Sales <sales@x.com>";
+    QTest::newRow("address split over two lines")
+        << "Sales" << "sales@\nx.com" << "Sales <sales@x.com>";
+    QTest::newRow("name over two lines, bare CR and NUL")
+        << "Sa\rles\n" << QStringLiteral("sales@x.com") + QChar(0) << "Sales <sales@x.com>";
+}
+
+void TestSenderAccounts::lineBreaksInValues_neverShiftTheAccounts()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, address);
+    bv::test::TempProgramFolder folder;
+    QVERIFY(WriteSenderAccounts(folder.path(),
+                                {{"Ann", "a@x.com"}, {name, address}, {"Bob", "b@x.com"}}));
+    QCOMPARE(LoadSenderNames(folder.path()).size(), 3);
+    QCOMPARE(LoadSenderAddresses(folder.path()).size(), 3);
+    QCOMPARE(FormatSender(folder.path(), "Ann"), QString("Ann <a@x.com>"));
+    QTEST(FormatSender(folder.path(), "Sales"), "from");
+    QCOMPARE(FormatSender(folder.path(), "Bob"), QString("Bob <b@x.com>"));
 }
 
 void TestSenderAccounts::emptiedGrid_readsBackAsOneEmptyAccount()

@@ -40,6 +40,8 @@ private slots:
     void open_whileAnotherProgramWrites();
     void fittedBulkInsert_triggerComesBack_data();
     void fittedBulkInsert_triggerComesBack();
+    void olderDatabase_isBroughtUpToDate_data();
+    void olderDatabase_isBroughtUpToDate();
 };
 
 // The database holds POP passwords and the settings file the SMTP password:
@@ -457,6 +459,69 @@ void TestConnection::fittedBulkInsert_triggerComesBack()
     // Rows written afterwards are fitted again.
     c.execute("insert into BadEmail (EmailMemo) values (:m)", {{"m", QString(95, 'x') + "  "}});
     QCOMPARE(c.scalar("select max(length(EmailMemo)) from BadEmail").toInt(), 90);
+}
+
+void TestConnection::olderDatabase_isBroughtUpToDate_data()
+{
+    QTest::addColumn<QString>("older"); // statements of an older program's database
+    QTest::addColumn<QString>("then");  // run after opening it
+    QTest::addColumn<QString>("select");
+    QTest::addColumn<QStringList>("rows"); // empty: opening is refused
+
+    QTest::newRow("POP accounts gain the plain-password choice, off; a password keeps its blanks")
+        << "CREATE TABLE \"PopAccounts\" (\"EmailAddress\" VARCHAR(50), \"PopServer\" "
+           "VARCHAR(50), \"Port\" INTEGER, \"Account\" VARCHAR(50), \"Password\" VARCHAR(50), "
+           "\"Default\" BOOLEAN NOT NULL DEFAULT 0); INSERT INTO PopAccounts VALUES ('a@x.test', "
+           "'pop.x.test', 110, 'me', 'pw', 1);"
+        << "insert into PopAccounts (EmailAddress, Password) values ('b@x.test  ', 'pw  ')"
+        << "select * from PopAccounts"
+        << QStringList{"a@x.test|pop.x.test|110|me|pw|True|False",
+                       "b@x.test|NULL|NULL|NULL|pw  |False|False"};
+    QTest::newRow("a new timestamp column is fitted like the others")
+        << "CREATE TABLE \"EmailBeingSent\" (\"EmailNo\" INTEGER PRIMARY KEY AUTOINCREMENT, "
+           "\"FirstName\" VARCHAR(30), \"LastName\" VARCHAR(30), \"Email\" VARCHAR(60), "
+           "\"List\" VARCHAR(20), \"Sent\" BOOLEAN NOT NULL DEFAULT 0, \"ErrorMsg\" TEXT, "
+           "\"Error\" BOOLEAN NOT NULL DEFAULT 0, \"Salutation\" VARCHAR(10)); INSERT INTO "
+           "EmailBeingSent (Email, List) VALUES ('a@x.test', 'L');"
+        << "insert into EmailBeingSent (Email, EmailDate) values ('b@x.test', '12/08/2026 "
+           "13:15:33')"
+        << "select EmailNo, Email, List, EmailDate from EmailBeingSent"
+        << QStringList{"1|a@x.test|L|NULL", "2|b@x.test|NULL|2026-12-08 13:15:33"};
+    QTest::newRow("columns in another order: refused, not misread")
+        << "CREATE TABLE \"Lists\" (\"Other\" TEXT, \"List\" VARCHAR(20)); INSERT INTO Lists "
+           "VALUES ('x', 'L1');"
+        << QString() << "select * from Lists" << QStringList();
+}
+
+void TestConnection::olderDatabase_isBroughtUpToDate()
+{
+    QFETCH(QString, older);
+    QFETCH(QStringList, rows);
+    test::TempProgramFolder folder;
+    const QString path = folder.file(Connection::databaseFileName());
+    QCOMPARE(QProcess::execute("sqlite3", {path, older + "PRAGMA user_version = 3;"}), 0);
+    Connection c;
+    if (rows.isEmpty()) {
+        QVERIFY_THROWS_EXCEPTION(DbError, c.open(folder.path()));
+        QProcess shell;
+        shell.start("sqlite3", {path, "PRAGMA user_version; select * from Lists;"});
+        QVERIFY(shell.waitForFinished(10000));
+        QCOMPARE(shell.readAllStandardOutput(), QByteArray("3\nx|L1\n"));
+        return;
+    }
+    c.open(folder.path());
+    QFETCH(QString, then);
+    c.execute(then);
+    QFETCH(QString, select);
+    const ResultSet result = c.select(select);
+    QTEST(test::rowsOf(result), "rows");
+    if (select == "select * from PopAccounts")
+        QCOMPARE(result.columns, table("PopAccounts")->fieldNames());
+    // Opened again, nothing more changes.
+    c.close();
+    Connection again;
+    again.open(folder.path());
+    QTEST(test::rowsOf(again.select(select)), "rows");
 }
 
 QTEST_GUILESS_MAIN(TestConnection)

@@ -14,7 +14,11 @@ FAULT is one of:
   pass-err        PASS is refused
   top-err:N       TOP N is refused, on the first connection only
   retr-drop:N     half of message N, then the connection is dropped (first connection)
-  stall:CMD       CMD gets no answer at all
+  stall:LINE      a command line beginning LINE gets no answer at all, on the first
+                  connection only; the server waits for the client to go
+  huge-stat       STAT claims 2147483647 messages
+  endless:CMD     CMD answers +OK, then lines without end
+  trickle:CMD     CMD answers a byte every 50 ms, never ending the line
   endless-greeting  the greeting is one line that never ends
   endless-retr:N  RETR N answers one line that never ends
   big-retr:N      LIST says message N is small; RETR sends 200 KB of it
@@ -23,6 +27,7 @@ FAULT is one of:
   big-top:N       message N has a header of 5000 bytes, its Message-ID near the top
 """
 
+import select
 import socket
 import sys
 import time
@@ -63,6 +68,39 @@ def stuffed(text):
     return b"".join((b"." + l if l.startswith(b".") else l) + b"\r\n" for l in lines) + b".\r\n"
 
 
+def wait_for_close(conn, seconds):
+    end = time.time() + seconds
+    while time.time() < end:
+        ready, _, _ = select.select([conn], [], [], 0.05)
+        if ready and not conn.recv(4096):
+            return
+
+
+def endless(conn, cmd):
+    conn.sendall(b"+OK\r\n")
+    end = time.time() + 10
+    i = 0
+    while time.time() < end:
+        if cmd == "LIST":
+            chunk = b"".join(b"%d 100\r\n" % (i + j + 1) for j in range(1000))
+        elif cmd == "TOP":
+            chunk = b"".join(b"X-Header-%d: value\r\n" % (i + j) for j in range(1000))
+        else:
+            chunk = b"".join(b"X-CAPABILITY-%d\r\n" % (i + j) for j in range(1000))
+        i += 1000
+        conn.sendall(chunk)
+
+
+def trickle(conn):
+    conn.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+    conn.sendall(b"+")
+    for _ in range(200):
+        ready, _, _ = select.select([conn], [], [], 0.05)
+        if ready and not conn.recv(4096):
+            return
+        conn.sendall(b"O")
+
+
 def serve(conn, first):
     f = conn.makefile("rb")
     out = conn.sendall
@@ -89,8 +127,14 @@ def serve(conn, first):
         log.write(line + b"\n")
         words = line.split(b" ")
         cmd = words[0].upper().decode()
-        if name == "stall" and cmd == arg:
-            time.sleep(5)
+        if name == "stall" and first and line.upper().startswith(arg.upper().encode()):
+            wait_for_close(conn, 10)
+            return
+        if name == "endless" and cmd == arg:
+            endless(conn, cmd)
+            return
+        if name == "trickle" and cmd == arg:
+            trickle(conn)
             return
         n = int(words[1]) if len(words) > 1 and words[1].isdigit() else 0
         k = numbers[n - 1] if 1 <= n <= len(numbers) else None
@@ -107,7 +151,10 @@ def serve(conn, first):
             out(b"-ERR [AUTH] Authentication failed.\r\n" if name == "pass-err" else b"+OK logged in\r\n")
         elif cmd == "STAT":
             live = [m for m in numbers if m not in marked]
-            out(b"+OK %d %d\r\n" % (len(live), sum(len(mailbox[m]) for m in live)))
+            if name == "huge-stat":
+                out(b"+OK 2147483647 0\r\n")
+            else:
+                out(b"+OK %d %d\r\n" % (len(live), sum(len(mailbox[m]) for m in live)))
         elif cmd == "LIST":
             out(b"+OK\r\n" + b"".join(b"%d %d\r\n" % (i + 1, listed_size(m))
                                       for i, m in enumerate(numbers) if m not in marked) + b".\r\n")

@@ -126,6 +126,17 @@ void TestInbox::storedText_readsBackTheSame_data()
                       "Date: Wed, 11 Mar 2026 12:00:00 +0000\r\n\r\nBody\r\n")
         << "a@b.test" << QString() << QString::fromUtf8("Frånvaro") << "2026-03-11T12:00:00Z"
         << QString() << QString() << 1 << "Body" << 0;
+    QTest::newRow("raw Latin-1 header, UTF-8 body: each read in its own code")
+        << QByteArray("From: a@b.test\r\nSubject: na\xefve \x80\r\n"
+                      "Date: Wed, 11 Mar 2026 12:00:00 +0000\r\nContent-Type: text/plain\r\n"
+                      "Content-Transfer-Encoding: 8bit\r\n\r\nna\xc3\xafve \xe2\x82\xac\r\n")
+        << "a@b.test" << QString() << QString::fromUtf8("naïve €") << "2026-03-11T12:00:00Z"
+        << QString() << QString() << 3 << QString::fromUtf8("naïve €") << 0;
+    QTest::newRow("NUL bytes in the body and the report")
+        << test::returnedFixture("nul-report.eml")
+        << "Mail Delivery System <MAILER-DAEMON@mx.nul.test>" << QString()
+        << "Undelivered Mail Returned to Sender" << "2026-03-12T08:00:00Z" << QString() << QString()
+        << 3 << QStringLiteral("This is the mail system at host mx.nul.test.") + QChar(0) << 1;
     QTest::newRow("not a message: kept as it came")
         << QByteArray("\xff\xfe garbage without headers\r\n") << QString() << QString() << QString()
         << QString() << QString() << QString() << 3 << QString() << 0;
@@ -142,6 +153,8 @@ void TestInbox::storedText_readsBackTheSame()
     QVERIFY(!stored.isEmpty());
     QVERIFY2(!stored.contains(QChar(0xFFFD)), qPrintable(stored));
     QCOMPARE(stored.count(QLatin1Char('\n')), stored.count(QStringLiteral("\r\n")));
+    // Every byte is kept: the text goes on after a NUL.
+    QCOMPARE(stored.count(QChar(0)), message.count('\0'));
 
     const MailFields fetched = parseMessage(message);
     const MailFields read = parseMessage(stored);
@@ -252,6 +265,8 @@ void TestInbox::harvest_findsTheFailedRecipients_data()
         << "out-of-office.eml" << QStringList{"gustav.ivarsson@away.test", "helga.nord@away.test"};
     QTest::newRow("without Message-ID")
         << "no-message-id-1.eml" << QStringList{"jon.kvist@tiny.test"};
+    QTest::newRow("NUL bytes before the failed recipients")
+        << "nul-report.eml" << QStringList{"lena.moss@nul.test", "olle.nyberg@nul.test"};
 }
 
 void TestInbox::harvest_findsTheFailedRecipients()
@@ -263,7 +278,8 @@ void TestInbox::harvest_findsTheFailedRecipients()
          {"anna.berg@far-away.test", "bo.lind@far-away.test", "carl.dahl@elsewhere.test",
           "eva.ek@far-away.test", "dan.falk@corp.test", "erik.gran@mail.test",
           "frida.holm@old.test", "gustav.ivarsson@away.test", "helga.nord@away.test",
-          "ivan@away.test", "jon.kvist@tiny.test", "news@our-shop.test"})
+          "ivan@away.test", "jon.kvist@tiny.test", "news@our-shop.test", "lena.moss@nul.test",
+          "olle.nyberg@nul.test"})
         m_conn->execute(
             QStringLiteral(
                 "insert into RecipientList (FirstName, LastName, Email, List, Salutation, "

@@ -33,6 +33,7 @@ private slots:
     void delete_lastRow_emptiesIt();
     void delete_nothingValid_isRefused();
     void close_writesNamesThenAddresses();
+    void pastedLineBreaks_areDropped_fileKeepsItsPairs();
     void close_emptiedGrid_writesTwoEmptyLines();
     void otherClose_discardsEdits();
     void close_writeFails_staysOpenAndReports();
@@ -247,6 +248,24 @@ void TestManageEmailAccount::close_writesNamesThenAddresses()
     QCOMPARE(accepted.count(), 1);
     QCOMPARE(fileBytes(), QByteArray("Ann\r\nBob\r\nann@x.com\r\nbob@x.com\r\n"));
     QCOMPARE(LoadSenderNames(m_f->home.path()), (QStringList{"Ann", "Bob"}));
+}
+
+void TestManageEmailAccount::pastedLineBreaks_areDropped_fileKeepsItsPairs()
+{
+    writeFile("Ann\r\nann@x.com\r\n");
+    SHOW_WINDOW();
+    auto* name = m_w->findChild<QLineEdit*>("txtAccountName");
+    auto* email = m_w->findChild<QLineEdit*>("txtEmail");
+    name->clear();
+    name->insert("Sales\r\n");
+    email->clear();
+    email->insert("sales@\nx.com\r\n");
+    QCOMPARE(name->text(), QString("Sales"));
+    QCOMPARE(email->text(), QString("sales@x.com"));
+    click("btnAdd");
+    click("btnClose");
+    QCOMPARE(fileBytes(), QByteArray("Ann\r\nSales\r\nann@x.com\r\nsales@x.com\r\n"));
+    QCOMPARE(FormatSender(m_f->home.path(), "Sales"), QString("Sales <sales@x.com>"));
 }
 
 void TestManageEmailAccount::close_emptiedGrid_writesTwoEmptyLines()

@@ -1,9 +1,13 @@
 #include "data/Database.h"
+#include "Fuzz.h"
 #include "Pop3Peers.h"
 #include "ProgramDatabase.h"
+#include "returned/Pop3Reply.h"
 #include "returned/Pop3Session.h"
 
 #include <QFile>
+#include <QHostAddress>
+#include <QTcpSocket>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QtTest>
@@ -34,6 +38,9 @@ private slots:
     void dovecotCheck();
     void scriptedFault_data();
     void scriptedFault();
+    void password_data();
+    void password();
+    void cancel_dropsTheConnectionWithoutQuit();
     void reading_givesTheMessageAsSent_data();
     void reading_givesTheMessageAsSent();
     void failureAtThree_closeUndoesDeletions_nothingFetchedTwice();
@@ -41,6 +48,9 @@ private slots:
     void tls();
     void messageId_data();
     void messageId();
+    void loopback_data();
+    void loopback();
+    void replies_fuzz();
 
 private:
     // Runs one check to its end; false when it did not end in time.
@@ -202,67 +212,81 @@ void TestPop3Session::scriptedFault_data()
 {
     QTest::addColumn<QString>("fault"); // empty: nothing listens
     QTest::addColumn<int>("messages");
-    QTest::addColumn<int>("replyMs");
-    QTest::addColumn<int>("messageLimit");
+    QTest::addColumn<QString>("limits"); // "name=value ..." of the session's limits
     QTest::addColumn<QString>("error");
     QTest::addColumn<QString>("transcript");
     QTest::addColumn<int>("stored");
     QTest::addColumn<QStringList>("ids");
     QTest::addColumn<QString>("notice"); // pattern
 
+    const QString login = "--|CAPA|USER bounce|PASS secret";
     QTest::newRow("no CAPA: the plain conversation, byte for byte")
-        << "capa-err" << 1 << 10000 << 0 << QString()
-        << "--|CAPA|USER bounce|PASS secret|STAT|LIST|TOP 1 0|RETR 1|DELE 1|QUIT" << 1
-        << QStringList{"<1@bounce.test>"} << QString();
-    QTest::newRow("-ERR at PASS") << "pass-err" << 3 << 10000 << 0
-                                  << "[AUTH] Authentication failed."
-                                  << "--|CAPA|USER bounce|PASS secret" << 0 << QStringList()
-                                  << QString();
+        << "capa-err" << 1 << QString() << QString() << login + "|STAT|LIST|TOP 1 0|RETR 1|DELE 1|QUIT"
+        << 1 << QStringList{"<1@bounce.test>"} << QString();
+    QTest::newRow("-ERR at PASS") << "pass-err" << 3 << QString() << "[AUTH] Authentication failed."
+                                  << login << 0 << QStringList() << QString();
     QTest::newRow("-ERR at TOP 2 keeps message 1")
-        << "top-err:2" << 3 << 10000 << 0 << "no such message"
-        << "--|CAPA|USER bounce|PASS secret|STAT|LIST|TOP 1 0|RETR 1|DELE 1|TOP 2 0" << 1
+        << "top-err:2" << 3 << QString() << "no such message"
+        << login + "|STAT|LIST|TOP 1 0|RETR 1|DELE 1|TOP 2 0" << 1
         << QStringList{"<1@bounce.test>"} << QString();
     QTest::newRow("dropped in the middle of RETR 2")
-        << "retr-drop:2" << 3 << 10000 << 0
-        << "Socket error 10054: Connection reset by peer (RETR 2)"
-        << "--|CAPA|USER bounce|PASS secret|STAT|LIST|TOP 1 0|RETR 1|DELE 1|TOP 2 0|RETR 2" << 1
+        << "retr-drop:2" << 3 << QString() << "Socket error 10054: Connection reset by peer (RETR 2)"
+        << login + "|STAT|LIST|TOP 1 0|RETR 1|DELE 1|TOP 2 0|RETR 2" << 1
         << QStringList{"<1@bounce.test>"} << QString();
     QTest::newRow("stalled at STAT")
-        << "stall:STAT" << 3 << 300 << 0
+        << "stall:STAT" << 3 << "reply=300"
         << "Socket error 10060: Connection timed out (no answer to STAT within 0.3 s)"
-        << "--|CAPA|USER bounce|PASS secret|STAT" << 0 << QStringList() << QString();
+        << login + "|STAT" << 0 << QStringList() << QString();
+    QTest::newRow("a byte at a time is no answer for ever")
+        << "trickle:STAT" << 3 << "reply=300 command=1200"
+        << "Socket error 10060: Connection timed out (the answer to STAT took longer than 1.2 s)"
+        << login + "|STAT" << 0 << QStringList() << QString();
     QTest::newRow("endless greeting line")
-        << "endless-greeting" << 3 << 10000 << 0
-        << "The server sent a line longer than 65536 bytes; the connection was closed."
-        << "--" << 0 << QStringList() << QString();
+        << "endless-greeting" << 3 << QString()
+        << "The server sent a line longer than 65536 bytes; the connection was closed." << "--" << 0
+        << QStringList() << QString();
     QTest::newRow("endless line in RETR")
-        << "endless-retr:1" << 3 << 10000 << 65536
+        << "endless-retr:1" << 3 << "message=65536"
         << "The server sent a line longer than 65536 bytes (RETR 1); the connection was closed."
-        << "--|CAPA|USER bounce|PASS secret|STAT|LIST|TOP 1 0|RETR 1" << 0 << QStringList()
-        << QString();
+        << login + "|STAT|LIST|TOP 1 0|RETR 1" << 0 << QStringList() << QString();
+    QTest::newRow("endless CAPA")
+        << "endless:CAPA" << 3 << "reply-bytes=300000"
+        << "The server's answer went on beyond 300000 bytes (CAPA); the connection was closed."
+        << "--|CAPA" << 0 << QStringList() << QString();
+    QTest::newRow("endless LIST")
+        << "endless:LIST" << 3 << "command=1500"
+        << "Socket error 10060: Connection timed out (the answer to LIST took longer than 1.5 s)"
+        << login + "|STAT|LIST" << 0 << QStringList() << QString();
+    QTest::newRow("endless header from TOP")
+        << "endless:TOP" << 3 << "reply-bytes=2000000"
+        << "The server's answer went on beyond 2000000 bytes (TOP 1 0); the connection was closed."
+        << login + "|STAT|LIST|TOP 1 0" << 0 << QStringList() << QString();
+    QTest::newRow("STAT claims two billion messages: they are asked for one by one")
+        << "huge-stat" << 3 << QString() << "what?"
+        << login + "|STAT|LIST|TOP 1 0|RETR 1|DELE 1|TOP 2 0|RETR 2|DELE 2|TOP 3 0|RETR 3|DELE "
+                   "3|TOP 4 0"
+        << 3 << QStringList{"<1@bounce.test>", "<2@bounce.test>", "<3@bounce.test>"} << QString();
     QTest::newRow("oversized message despite LIST: left, the rest fetched")
-        << "big-retr:1" << 3 << 10000 << 65536 << QString()
-        << "--|CAPA|USER bounce|PASS secret|STAT|LIST|TOP 1 0|RETR 1|TOP 2 0|RETR 2|DELE 2|TOP 3 "
-           "0|RETR 3|DELE 3|QUIT"
+        << "big-retr:1" << 3 << "message=65536" << QString()
+        << login + "|STAT|LIST|TOP 1 0|RETR 1|TOP 2 0|RETR 2|DELE 2|TOP 3 0|RETR 3|DELE 3|QUIT"
         << 2 << QStringList{"<2@bounce.test>", "<3@bounce.test>"}
         << "^Message 1 \\(\\d{6} bytes\\) is larger than 65536 bytes; it was left on the "
            "server\\.$";
     QTest::newRow("STLS offered but refused: no password sent")
-        << "stls-refused" << 3 << 10000 << 0
+        << "stls-refused" << 3 << QString()
         << "The server offers STLS but refused it (TLS not available here); the password was not "
            "sent unencrypted."
         << "--|CAPA|STLS" << 0 << QStringList() << QString();
     QTest::newRow("connection refused")
-        << QString() << 0 << 10000 << 0 << "Socket error 10061: Connection refused" << QString()
-        << 0 << QStringList() << QString();
+        << QString() << 0 << QString() << "Socket error 10061: Connection refused" << QString() << 0
+        << QStringList() << QString();
 }
 
 void TestPop3Session::scriptedFault()
 {
     QFETCH(QString, fault);
     QFETCH(int, messages);
-    QFETCH(int, replyMs);
-    QFETCH(int, messageLimit);
+    QFETCH(QString, limits);
 
     test::ScriptedPop3 server(fault, messages);
     QString where = QStringLiteral("127.0.0.1:1");
@@ -272,13 +296,24 @@ void TestPop3Session::scriptedFault()
         where = server.server();
     }
     Pop3TimeLimits times;
-    times.reply = replyMs;
-    m_session->setTimeLimits(times);
-    if (messageLimit) {
-        Pop3SizeLimits sizes;
-        sizes.message = messageLimit;
-        m_session->setSizeLimits(sizes);
+    times.reply = 10000;
+    Pop3SizeLimits sizes;
+    for (const QString& setting : limits.split(' ', Qt::SkipEmptyParts)) {
+        const int value = setting.section('=', 1).toInt();
+        const QString name = setting.section('=', 0, 0);
+        if (name == "reply")
+            times.reply = value;
+        else if (name == "command")
+            times.command = value;
+        else if (name == "message")
+            sizes.message = value;
+        else if (name == "reply-bytes")
+            sizes.reply = value;
+        else
+            QFAIL(qPrintable(setting));
     }
+    m_session->setTimeLimits(times);
+    m_session->setSizeLimits(sizes);
     QVERIFY(check(where));
     QTEST(m_error, "error");
     QCOMPARE(m_ok, m_error.isEmpty());
@@ -294,6 +329,68 @@ void TestPop3Session::scriptedFault()
         QVERIFY2(QRegularExpression(notice).match(m_notices.first()).hasMatch(),
                  qPrintable(m_notices.first()));
     }
+}
+
+void TestPop3Session::password_data()
+{
+    QTest::addColumn<bool>("remote"); // the loopback server stands in for one elsewhere
+    QTest::addColumn<bool>("allow");
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<QString>("transcript");
+    QTest::addColumn<QString>("error");
+
+    const QString fetched = "--|CAPA|USER bounce|PASS secret|STAT|LIST|TOP 1 0|RETR 1|DELE 1|QUIT";
+    QTest::newRow("loopback, no encryption: sent") << false << false << "secret" << fetched
+                                                   << QString();
+    QTest::newRow("elsewhere, no encryption: stopped before the log-in")
+        << true << false << "secret" << "--|CAPA" << plainPasswordRefusedText("127.0.0.1");
+    QTest::newRow("elsewhere, the account allows it: sent")
+        << true << true << "secret" << fetched << QString();
+    QTest::newRow("a line break in the password: nothing sent")
+        << false << false << "secret\r\nDELE 1" << "--|CAPA"
+        << "The log-in name or the password of this account holds a line break, so it was not "
+           "sent. Correct it under Setup Accounts.";
+}
+
+void TestPop3Session::password()
+{
+    QFETCH(bool, remote);
+    QFETCH(bool, allow);
+    QFETCH(QString, password);
+    test::ScriptedPop3 server(QStringLiteral("none"), 1);
+    QString error;
+    QVERIFY2(server.start(&error), qPrintable(error));
+    m_session->setTrustLoopback(!remote);
+    QSignalSpy done(m_session.get(), &Pop3Session::finished);
+    QVERIFY(m_session->checkMail({server.server(), 0, test::Dovecot::user(), password, allow}));
+    QVERIFY(done.wait(20000));
+    QTEST(m_error, "error");
+    QTEST(server.transcript().join('|'), "transcript");
+}
+
+void TestPop3Session::cancel_dropsTheConnectionWithoutQuit()
+{
+    test::ScriptedPop3 server(QStringLiteral("stall:TOP 2"), 3);
+    QString error;
+    QVERIFY2(server.start(&error), qPrintable(error));
+    QSignalSpy done(m_session.get(), &Pop3Session::finished);
+    QVERIFY(m_session->checkMail({server.server(), 0, test::Dovecot::user(), "secret"}));
+    QTRY_VERIFY_WITH_TIMEOUT(server.transcript().contains("TOP 2 0"), 20000);
+    QVERIFY(m_session->busy());
+    m_session->cancel();
+    QCOMPARE(done.size(), 1);
+    QCOMPARE(m_error, cancelledText());
+    QVERIFY(!m_session->busy());
+    QVERIFY(!m_session->connected());
+    // Message 1 was stored and marked, but without QUIT the server keeps it;
+    // its identifier keeps it from being fetched again.
+    QVERIFY(check(server.server()));
+    QVERIFY2(m_ok, qPrintable(m_error));
+    const QStringList transcript = server.transcript();
+    QCOMPARE(transcript.mid(transcript.lastIndexOf("--")).join('|'),
+             QStringLiteral("--|CAPA|USER bounce|PASS secret|STAT|LIST|TOP 1 0|TOP 2 0|RETR 2|DELE "
+                            "2|TOP 3 0|RETR 3|DELE 3|QUIT"));
+    QCOMPARE(m_stored.size(), 3);
 }
 
 void TestPop3Session::reading_givesTheMessageAsSent_data()
@@ -388,6 +485,8 @@ void TestPop3Session::tls()
     QVERIFY2(server.start(&error), qPrintable(error));
     if (trusted)
         m_session->setExtraCaCertificates(server.authority().ca());
+    // Encrypted, the password may go to any server.
+    m_session->setTrustLoopback(false);
 
     QVERIFY(check(server.host(), server.port()));
     if (trusted) {
@@ -427,6 +526,91 @@ void TestPop3Session::messageId()
 {
     QFETCH(QByteArray, header);
     QTEST(messageIdOf(header), "id");
+}
+
+void TestPop3Session::loopback_data()
+{
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<bool>("loopback");
+    QTest::newRow("127.0.0.1") << "127.0.0.1" << true;
+    QTest::newRow("anywhere in 127/8") << "127.200.1.9" << true;
+    QTest::newRow("::1") << "::1" << true;
+    QTest::newRow("IPv4 loopback written as IPv6") << "::ffff:127.0.0.1" << true;
+    QTest::newRow("private network") << "10.0.0.1" << false;
+    QTest::newRow("private network written as IPv6") << "::ffff:10.0.0.1" << false;
+    QTest::newRow("next to 127/8") << "128.0.0.1" << false;
+}
+
+void TestPop3Session::loopback()
+{
+    QFETCH(QString, address);
+    QTEST(isLoopbackAddress(QHostAddress(address)), "loopback");
+}
+
+// The answers of a real server to a whole session, read back in pieces of
+// changing size, then damaged: whatever comes, every answer stays within its
+// limits.
+void TestPop3Session::replies_fuzz()
+{
+    test::Dovecot server;
+    for (const char* name : {"postfix-report.eml", "exim-report.eml", "out-of-office.eml"})
+        server.addMessage(test::returnedFixture(QString::fromLatin1(name)));
+    QString error;
+    QVERIFY2(server.start(&error), qPrintable(error));
+    QTcpSocket socket;
+    socket.connectToHost(server.host(), quint16(server.port()));
+    QVERIFY(socket.waitForConnected(10000));
+    // dovecot takes the commands in one go and answers them in order.
+    socket.write("CAPA\r\nUSER bounce\r\nPASS secret\r\nSTAT\r\nLIST\r\nTOP 1 0\r\n"
+                 "RETR 1\r\nRETR 2\r\nRETR 3\r\nQUIT\r\n");
+    QByteArray transcript;
+    while (socket.state() == QAbstractSocket::ConnectedState && socket.waitForReadyRead(10000))
+        transcript += socket.readAll();
+    transcript += socket.readAll();
+    QVERIFY2(transcript.endsWith("\r\n") && transcript.count("\r\n.\r\n") == 6,
+             transcript.constData());
+
+    using Kind = Pop3Reply::Kind;
+    const Kind kinds[] = {Kind::Single, Kind::Listed, Kind::Single, Kind::Single,
+                          Kind::Single, Kind::Listed, Kind::Kept,   Kind::Kept,
+                          Kind::Kept,   Kind::Kept,   Kind::Single};
+    Pop3Reply::Limits limits;
+    limits.statusLine = 120;
+    limits.dataLine = 900;
+    limits.keep = 3000;
+    limits.total = 20000;
+    int done = 0;
+    test::fuzz("POP3 replies", {transcript}, [&](const QByteArray& input) {
+        Pop3Reply reply;
+        qsizetype listed = 0;
+        reply.onLine = [&](QByteArrayView line) {
+            listed += line.size();
+            QVERIFY(line.size() <= limits.statusLine + 2);
+        };
+        size_t k = 0;
+        reply.start(kinds[0], limits);
+        qint64 pos = 0;
+        while (pos < input.size()) {
+            // Pieces of 1 to 97 bytes, as the network might cut them.
+            const qint64 piece = qMin<qint64>(1 + uchar(input.at(pos)) % 97, input.size() - pos);
+            qint64 used = 0;
+            const Pop3Reply::Progress progress = reply.feed(input.constData() + pos, piece, &used);
+            QVERIFY(used >= 0 && used <= piece);
+            QVERIFY(reply.data().size() <= limits.keep + 2);
+            QVERIFY(reply.statusLine().size() <= limits.statusLine + 2);
+            QVERIFY(reply.received() <= limits.total);
+            pos += used;
+            if (progress == Pop3Reply::Progress::Failed)
+                return;
+            if (progress == Pop3Reply::Progress::Done) {
+                if (!reply.data().isEmpty())
+                    QVERIFY(reply.data().endsWith("\r\n"));
+                ++done;
+                reply.start(kinds[++k % std::size(kinds)], limits);
+            }
+        }
+    });
+    QVERIFY(done > 0);
 }
 
 QTEST_MAIN(TestPop3Session)

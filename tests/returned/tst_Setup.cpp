@@ -1,7 +1,9 @@
 #include "PopRows.h"
+#include "returned/PopAccounts.h"
 #include "returned/Setup.h"
 #include "WindowFixture.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
@@ -31,6 +33,9 @@ private slots:
     void focusLeavingAddressBox_looksUp();
     void secondAddress_keepsFirstRowsEdits();
     void password_isShownInClear();
+    void fields_storeWhatTheyShow_data();
+    void fields_storeWhatTheyShow();
+    void allowPlainPassword_isKeptPerAccount();
 
 private:
     void make();
@@ -247,6 +252,68 @@ void TestSetup::password_isShownInClear()
     make();
     QCOMPARE(field("Password")->echoMode(), QLineEdit::Normal);
     QCOMPARE(field("POPServer")->accessibleName(), QString("Incoming Mail Server (POP)"));
+}
+
+void TestSetup::fields_storeWhatTheyShow_data()
+{
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<int>("column"); // of row()
+    QTest::addColumn<QString>("input");
+    QTest::addColumn<QString>("kept");
+
+    const QString long60 = QString(40, 'p') + QString(20, 'q');
+    QTest::newRow("password with trailing blanks")
+        << "Password" << 4 << "secret  " << "secret  ";
+    QTest::newRow("password longer than stored") << "Password" << 4 << long60 << long60.left(50);
+    QTest::newRow("password pasted with a line break")
+        << "Password" << 4 << "se\r\ncret\r\n" << "secret";
+    QTest::newRow("log-in name carrying a command") << "Account" << 3 << "me\r\nDELE 1"
+                                                    << "meDELE 1";
+    QTest::newRow("server longer than stored") << "POPServer" << 1 << long60 << long60.left(50);
+}
+
+void TestSetup::fields_storeWhatTheyShow()
+{
+    QFETCH(QString, field);
+    QFETCH(QString, input);
+    QFETCH(QString, kept);
+    bv::test::addPopRow(*m_conn, "ann@x.com", false);
+    make();
+    typeAddress("ann@x.com");
+    click("btnOK");
+    QLineEdit* edit = m_w->findChild<QLineEdit*>(field);
+    edit->selectAll();
+    edit->insert(input);
+    QCOMPARE(edit->text(), kept);
+    click("btnSave");
+    QFETCH(int, column);
+    QCOMPARE(row("ann@x.com").value(column), kept);
+}
+
+void TestSetup::allowPlainPassword_isKeptPerAccount()
+{
+    bv::test::addPopRow(*m_conn, "ann@x.com", false);
+    make();
+    auto* allow = m_w->findChild<QCheckBox*>("cbxAllowPlainPassword");
+    QVERIFY(allow);
+    QCOMPARE(allow->text(), QString("Allow password without encryption"));
+    QVERIFY(!allow->isVisible());
+    typeAddress("bob@x.com");
+    click("btnOK");
+    QVERIFY(allow->isVisible());
+    QVERIFY(!allow->isChecked());
+    QTest::mouseClick(allow, Qt::LeftButton);
+    click("btnSave");
+    typeAddress("ann@x.com");
+    click("btnOK");
+    QVERIFY(!allow->isChecked());
+    typeAddress("bob@x.com");
+    click("btnOK");
+    QVERIFY(allow->isChecked());
+    QStringList allowed;
+    for (const PopAccount& a : LoadPopAccounts(*m_conn))
+        allowed << a.emailAddress + ':' + (a.allowPlainPassword ? '1' : '0');
+    QCOMPARE(allowed, (QStringList{"ann@x.com:0", "bob@x.com:1"}));
 }
 
 QTEST_MAIN(TestSetup)

@@ -30,6 +30,7 @@ private slots:
     void cleanup();
 
     void checkExcludeTrashClose();
+    void stuckCheck_inboxStandsStill_closeEndsIt();
     void nothingToDo_data();
     void nothingToDo();
     void activation_data();
@@ -205,6 +206,46 @@ void TestPop3Main::checkExcludeTrashClose()
     QVERIFY(readTextLines(m_f->home.file(TfrmMain::settingsFileName()), settings));
     QCOMPARE(settings,
              (QStringList{"[Defaults]", "cbxLeaveMailOnServer=1", "[Other]", "kept=yes"}));
+}
+
+void TestPop3Main::stuckCheck_inboxStandsStill_closeEndsIt()
+{
+    test::ScriptedPop3 server(QStringLiteral("stall:TOP 2"), 3);
+    QString error;
+    QVERIFY2(server.start(&error), qPrintable(error));
+    test::addPopRow(*m_conn, "news@our-shop.test", false, server.server());
+    m_conn->execute(QStringLiteral(
+        "update PopAccounts set Account = 'bounce', Password = 'secret', Port = 110"));
+    for (int index : {1, 2})
+        m_conn->execute(
+            QStringLiteral("insert into IncomingEmail (Index, EmailMessage) values (:i, :t)"),
+            {{"i", index}, {"t", storedMessageText(test::returnedFixture("plain-report.eml"))}});
+    make();
+    trigger("CheckMail");
+    QTRY_VERIFY_WITH_TIMEOUT(server.transcript().contains("TOP 2 0"), 20000);
+    QVERIFY(m_w->session().busy());
+
+    // Trashing now would renumber the inbox under the rows the check adds.
+    for (const char* name : {"ExcludeAll", "ExcludeSelected", "mnuExcludeSelected", "TrashAll",
+                             "TrashSelected", "mnuTrashSelected"})
+        QVERIFY2(!m_w->findChild<QAction*>(name)->isEnabled(), name);
+    select({0});
+    trigger("TrashAll");
+    trigger("mnuTrashSelected");
+    trigger("ExcludeSelected");
+    QCOMPARE(m_f->dialogs.texts(), QStringList());
+    QCOMPARE(Inbox(*m_conn).count(), 3);
+
+    // The server never answers; closing the window ends the check at once,
+    // without QUIT, so the server deletes nothing.
+    m_w->close();
+    QVERIFY(!m_w->isVisible());
+    QVERIFY(!m_w->session().busy());
+    QVERIFY(!m_w->session().connected());
+    QCOMPARE(m_f->dialogs.texts(), QStringList());
+    QCOMPARE(server.transcript().join('|'),
+             QStringLiteral("--|CAPA|USER bounce|PASS secret|STAT|LIST|TOP 1 0|RETR 1|DELE 1|TOP 2 0"));
+    QCOMPARE(Inbox(*m_conn).count(), 3);
 }
 
 void TestPop3Main::nothingToDo_data()
