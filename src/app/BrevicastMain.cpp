@@ -229,6 +229,9 @@ void TfrmBrevicastMain::afterFirstShow()
 
     const QString messageFile = m_messageFileArgument.trimmed();
     const QString settings = m_services.programFolder + settingsFileName();
+    // A message file holds no password: the stored one stands unless it does.
+    if (!messageFile.isEmpty())
+        txtPassword->setText(storedSmtpPassword(settings, m_services.secrets));
     // A message file that cannot be read must not leave a blank window that
     // would overwrite the settings file at shut-down.
     if (messageFile.isEmpty() || !loadWindowState(messageFile, true)) {
@@ -508,7 +511,8 @@ bool TfrmBrevicastMain::loadWindowState(const QString& path, bool messageFile)
 {
     QList<ControlValue> controls = windowState();
     QString error;
-    if (!bv::app::loadWindowState(path, controls, m_services.programFolder, &error, messageFile)) {
+    if (!bv::app::loadWindowState(path, controls, m_services.programFolder, &error, messageFile,
+                                  m_services.secrets)) {
         m_services.dialogs.showError(error);
         return false;
     }
@@ -524,10 +528,11 @@ bool TfrmBrevicastMain::loadWindowState(const QString& path, bool messageFile)
     return true;
 }
 
-bool TfrmBrevicastMain::saveWindowState(const QString& path)
+bool TfrmBrevicastMain::saveWindowState(const QString& path, bool messageFile)
 {
     QString error;
-    if (bv::app::saveWindowState(path, windowState(), &error))
+    if (bv::app::saveWindowState(path, windowState(), &error,
+                                 messageFile ? StateFile::Message : StateFile::Settings, m_services.secrets))
         return true;
     m_services.dialogs.showError(error);
     return false;
