@@ -43,6 +43,7 @@ private:
     void refillAddresses();
     void setFieldsVisible(bool visible);
     void showRow();
+    void postRow();
     void lookUpAddress();
     void writeField(const QString& field, const QString& text);
     bool postPending();

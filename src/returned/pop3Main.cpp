@@ -374,7 +374,8 @@ void TfrmMain::checkMail()
     // down with every message. One sort when the check ends.
     lvHeaders->setSortingEnabled(false);
     m_listedAt = m_services.clock.uptimeMs();
-    m_session->checkMail({a.popServer, a.port, a.account, a.password});
+    m_session->checkMail(
+        {a.popServer, a.port, a.account, PopPassword(m_services.secrets, a.emailAddress, a.password)});
 }
 
 void TfrmMain::checkFinished(bool ok, const QString& error)

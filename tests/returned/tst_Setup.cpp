@@ -31,6 +31,8 @@ private slots:
     void focusLeavingAddressBox_looksUp();
     void secondAddress_keepsFirstRowsEdits();
     void password_isShownInClear();
+    void password_keptInSecretStoreWhenThereIsOne_data();
+    void password_keptInSecretStoreWhenThereIsOne();
 
 private:
     void make();
@@ -247,6 +249,45 @@ void TestSetup::password_isShownInClear()
     make();
     QCOMPARE(field("Password")->echoMode(), QLineEdit::Normal);
     QCOMPARE(field("POPServer")->accessibleName(), QString("Incoming Mail Server (POP)"));
+}
+
+void TestSetup::password_keptInSecretStoreWhenThereIsOne_data()
+{
+    QTest::addColumn<bool>("service");
+    QTest::newRow("no secret service: the table keeps it") << false;
+    QTest::newRow("secret service") << true;
+}
+
+void TestSetup::password_keptInSecretStoreWhenThereIsOne()
+{
+    QFETCH(bool, service);
+    test::MemorySecrets& secrets = m_f->secrets;
+    secrets.service = service;
+    bv::test::addPopRow(*m_conn, "old@x.com", false); // stored in the table before
+    make();
+    click("btnOK");
+    retype("Password", "secret");
+    click("btnSave");
+    QCOMPARE(row("My Reply-To Account").at(4), service ? QString() : QString("secret"));
+    // Saving moves the older plain passwords too.
+    QCOMPARE(row("old@x.com").at(4), service ? QString() : QString("pw"));
+    QCOMPARE(secrets.secrets.value(popSecretKey("My Reply-To Account"), "-"), service ? "secret" : "-");
+    QCOMPARE(secrets.secrets.value(popSecretKey("old@x.com"), "-"), service ? "pw" : "-");
+
+    typeAddress("My Reply-To Account");
+    click("btnOK");
+    QCOMPARE(field("Password")->text(), QString("secret"));
+    retype("Password", "changed");
+    click("btnClose");
+    QCOMPARE(row("My Reply-To Account").at(4), service ? QString() : QString("changed"));
+    QCOMPARE(secrets.secrets.value(popSecretKey("My Reply-To Account"), "-"), service ? "changed" : "-");
+
+    make();
+    typeAddress("My Reply-To Account");
+    m_f->dialogs.queueAnswer(Answer::Yes);
+    click("btnDelete");
+    QVERIFY(!secrets.secrets.contains(popSecretKey("My Reply-To Account")));
+    QCOMPARE(secrets.secrets.value(popSecretKey("old@x.com"), "-"), service ? "pw" : "-");
 }
 
 QTEST_MAIN(TestSetup)
