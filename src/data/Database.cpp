@@ -540,40 +540,7 @@ void Connection::open(const QString& folder)
 
 void Connection::copyTableToFile(const QString& tableName, const QString& filePath)
 {
-    std::lock_guard lock(m_mutex);
-    if (!m_db)
-        throw DbError(QStringLiteral("The database connection is not open."));
-    const TableDef* def = table(tableName);
-    if (!def)
-        throw DbError(QStringLiteral("Table \"%1\" not found.").arg(tableName));
-    // Built beside the target and renamed over it, so a failed copy never
-    // leaves a half-written table file where a good one was.
-    const QString temp = filePath + QStringLiteral(".part");
-    QFile::remove(temp);
-    auto run = [this](const QString& sql) {
-        char* err = nullptr;
-        if (sqlite3_exec(m_db, sql.toUtf8().constData(), nullptr, nullptr, &err) != SQLITE_OK) {
-            const QString text = err ? QString::fromUtf8(err) : engineText(m_db);
-            sqlite3_free(err);
-            throw DbError(text);
-        }
-    };
-    run(QStringLiteral("ATTACH DATABASE %1 AS adtcopy").arg(quoted(temp)));
-    try {
-        for (const QString& stmt : createTableStatements(*def, QStringLiteral("adtcopy")))
-            run(stmt);
-        run(QStringLiteral("INSERT INTO adtcopy.\"%1\" SELECT * FROM main.\"%1\"").arg(def->name));
-        run(QStringLiteral("DETACH DATABASE adtcopy"));
-    } catch (...) {
-        sqlite3_exec(m_db, "DETACH DATABASE adtcopy", nullptr, nullptr, nullptr);
-        QFile::remove(temp);
-        throw;
-    }
-    QFile::remove(filePath);
-    if (!QFile::rename(temp, filePath)) {
-        QFile::remove(temp);
-        throw DbError(QStringLiteral("Cannot write the table file \"%1\".").arg(filePath));
-    }
+    copyTablesToFiles({{tableName, filePath}});
 }
 
 void Connection::setBusyTimeout(int ms)

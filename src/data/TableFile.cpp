@@ -5,6 +5,8 @@
 
 #include <QStringList>
 
+#include <optional>
+
 #include <sqlite3.h>
 
 namespace bv::data {
@@ -42,33 +44,32 @@ std::optional<QString> eachRow(sqlite3* db, const QString& sql, const QStringLis
 
 std::optional<QString> problem(sqlite3* db, const QString& alias, const QString& table)
 {
-    bool found = false;
-    std::optional<QString> why;
+    // The table itself first, then whatever else the file would bring.
+    QString kind;   // of the object named like the table
+    QString create; // its statement
+    QString view, trigger;
     const auto failed = eachRow(
         db, QStringLiteral("SELECT type, name, sql FROM \"%1\".sqlite_master").arg(alias), {},
         [&](sqlite3_stmt* s) {
             const QString type = column(s, 0);
             const QString name = column(s, 1);
-            const bool ours = name.compare(table, Qt::CaseInsensitive) == 0;
-            if (why)
-                return;
-            if (type == QLatin1String("view"))
-                why = QStringLiteral("%1 is a view, not a table").arg(name);
-            else if (type == QLatin1String("trigger"))
-                why = QStringLiteral("it holds the trigger %1").arg(name);
-            else if (type == QLatin1String("table") && ours &&
-                     column(s, 2).trimmed().startsWith(QLatin1String("CREATE VIRTUAL"),
-                                                       Qt::CaseInsensitive))
-                why = QStringLiteral("%1 is a virtual table").arg(name);
-            else if (type == QLatin1String("table") && ours)
-                found = true;
+            if (name.compare(table, Qt::CaseInsensitive) == 0 && kind.isEmpty()) {
+                kind = type;
+                create = column(s, 2).trimmed();
+            } else if (type == QLatin1String("view") && view.isEmpty()) {
+                view = name;
+            } else if (type == QLatin1String("trigger") && trigger.isEmpty()) {
+                trigger = name;
+            }
         });
     if (failed)
         return failed;
-    if (why)
-        return why;
-    if (!found)
+    if (kind == QLatin1String("view"))
+        return QStringLiteral("%1 is a view, not a table").arg(table);
+    if (kind != QLatin1String("table"))
         return QStringLiteral("it holds no table %1").arg(table);
+    if (create.startsWith(QLatin1String("CREATE VIRTUAL"), Qt::CaseInsensitive))
+        return QStringLiteral("%1 is a virtual table").arg(table);
 
     QStringList names;
     bool computed = false;
@@ -82,16 +83,19 @@ std::optional<QString> problem(sqlite3* db, const QString& alias, const QString&
         return unreadable;
     if (computed)
         return QStringLiteral("%1 has computed columns").arg(table);
-    const TableDef* def = bv::data::table(table);
-    if (!def)
-        return std::nullopt;
-    const QStringList expected = def->fieldNames();
-    bool same = names.size() == expected.size();
-    for (qsizetype i = 0; same && i < names.size(); ++i)
-        same = names.at(i).compare(expected.at(i), Qt::CaseInsensitive) == 0;
-    if (!same)
-        return QStringLiteral("the columns of %1 are %2 instead of %3")
-            .arg(table, names.join(QStringLiteral(", ")), expected.join(QStringLiteral(", ")));
+    if (const TableDef* def = bv::data::table(table)) {
+        const QStringList expected = def->fieldNames();
+        bool same = names.size() == expected.size();
+        for (qsizetype i = 0; same && i < names.size(); ++i)
+            same = names.at(i).compare(expected.at(i), Qt::CaseInsensitive) == 0;
+        if (!same)
+            return QStringLiteral("the columns of %1 are %2 instead of %3")
+                .arg(table, names.join(QStringLiteral(", ")), expected.join(QStringLiteral(", ")));
+    }
+    if (!view.isEmpty())
+        return QStringLiteral("%1 is a view").arg(view);
+    if (!trigger.isEmpty())
+        return QStringLiteral("it holds the trigger %1").arg(trigger);
     return std::nullopt;
 }
 
