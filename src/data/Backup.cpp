@@ -12,9 +12,9 @@ namespace bv::data {
 namespace {
 
 // The engine's steps a restore may take to copy the rows of backup files of a
-// given size; a plain table needs a few dozen per byte at most.
+// given size: rows as small as rows can be need about six per byte.
 constexpr qint64 kCopyStepsBase = 1'000'000;
-constexpr qint64 kCopyStepsPerByte = 1'000;
+constexpr qint64 kCopyStepsPerByte = 100;
 
 // A name that stays one folder inside Backups.
 bool isPlainFolderName(const QString& name)
