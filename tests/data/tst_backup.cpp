@@ -305,8 +305,8 @@ void TestBackup::restore_badBackup_leavesListsAsTheyWere_data()
         << "damaged: RecipientList is a view, not a table";
     QTest::newRow("ExclusionList.adt with a trigger")
         << "ExclusionList.adt"
-        << "sql:CREATE TABLE ExclusionList (" + columns + "); INSERT INTO ExclusionList (Email) VALUES "
-           "('x@y.z'); CREATE TRIGGER t AFTER INSERT ON ExclusionList BEGIN SELECT 1; END"
+        << "sql:CREATE TABLE ExclusionList (" + columns + "); INSERT INTO ExclusionList (Email, SendTo) "
+           "VALUES ('x@y.z', 1); CREATE TRIGGER t AFTER INSERT ON ExclusionList BEGIN SELECT 1; END"
         << "damaged: it holds the trigger t";
     QTest::newRow("Lists.adt a virtual table")
         << "Lists.adt" << QByteArray("sql:CREATE VIRTUAL TABLE Lists USING fts4(List); "
@@ -315,7 +315,7 @@ void TestBackup::restore_badBackup_leavesListsAsTheyWere_data()
     QTest::newRow("RecipientList.adt with a computed address")
         << "RecipientList.adt"
         << QByteArray("sql:CREATE TABLE RecipientList (FirstName, LastName, Email AS ('forged@x.com'), "
-                      "List, Salutation, SendTo, New); INSERT INTO RecipientList (List) VALUES ('L1')")
+                      "List, Salutation, SendTo, New); INSERT INTO RecipientList (List, SendTo, New) VALUES ('L1', 1, 0)")
         << "damaged: RecipientList has computed columns";
     QTest::newRow("Lists.adt with a view beside the table")
         << "Lists.adt" << QByteArray("sql:CREATE TABLE Lists (List); CREATE VIEW v AS SELECT 1")
