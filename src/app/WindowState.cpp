@@ -233,7 +233,7 @@ QString unableToWriteText(const QString& path)
 
 bool replaceFile(const QString& path, const QByteArray& bytes)
 {
-    // The settings file and message files hold the SMTP password.
+    // The settings file holds the SMTP password when there is no secret store.
     return replaceFileContents(path, bytes, nullptr, FileAccess::OwnerOnly);
 }
 
