@@ -7,6 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config clang-format
   qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libgl-dev
   libsqlite3-dev sqlite3
+  qtkeychain-qt6-dev libsecret-1-0 gnome-keyring dbus-daemon dbus-bin
   libgmime-3.0-dev libfreexl-dev libzip-dev shared-mime-info libssl-dev
   python3 python3-aiosmtpd python3-xlwt python3-openpyxl openssl ca-certificates
   postfix dnsmasq-base dovecot-core dovecot-pop3d

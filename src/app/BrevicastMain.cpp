@@ -226,8 +226,10 @@ void TfrmBrevicastMain::afterFirstShow()
 
     const QString messageFile = m_messageFileArgument.trimmed();
     const QString settings = m_services.programFolder + settingsFileName();
-    // A message file that cannot be read must not leave a blank window that
-    // would overwrite the settings file at shut-down.
+    // A message file holds no password (the stored one stands unless it does), and one that
+    // cannot be read must not leave a blank window that would overwrite the settings file.
+    if (!messageFile.isEmpty())
+        txtPassword->setText(storedSmtpPassword(settings, m_services.secrets));
     if (messageFile.isEmpty() || !loadWindowState(messageFile, true)) {
         // Nor may a settings file that is there but cannot be read.
         m_keepSettingsFile = !loadWindowState(settings);
@@ -508,7 +510,7 @@ bool TfrmBrevicastMain::loadWindowState(const QString& path, bool messageFile)
 {
     QList<ControlValue> controls = windowState();
     QString error;
-    if (!bv::app::loadWindowState(path, controls, m_services.programFolder, &error, messageFile)) {
+    if (!bv::app::loadWindowState(path, controls, m_services.programFolder, &error, messageFile, m_services.secrets)) {
         m_services.dialogs.showError(error);
         return false;
     }
@@ -524,10 +526,11 @@ bool TfrmBrevicastMain::loadWindowState(const QString& path, bool messageFile)
     return true;
 }
 
-bool TfrmBrevicastMain::saveWindowState(const QString& path)
+bool TfrmBrevicastMain::saveWindowState(const QString& path, bool messageFile)
 {
     QString error;
-    if (bv::app::saveWindowState(path, windowState(), &error))
+    if (bv::app::saveWindowState(path, windowState(), &error,
+                                 messageFile ? StateFile::Message : StateFile::Settings, m_services.secrets))
         return true;
     m_services.dialogs.showError(error);
     return false;

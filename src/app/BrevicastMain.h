@@ -94,7 +94,8 @@ public:
 
     // The window-state store: the settings file at shut-down, message files.
     bool SaveComponentStates();
-    bool saveWindowState(const QString& path);
+    // A message file is written without the SMTP password.
+    bool saveWindowState(const QString& path, bool messageFile = false);
     // Starts from a new message, restores every persisted control from the
     // file and refreshes what depends on them, the HTML preview included. A
     // missing settings file restores the defaults; a message file must exist

@@ -184,7 +184,7 @@ void MessageCommands::saveMessage()
     if (path.isEmpty())
         path =
             askFile(Ask::Save, w.SaveDialog3, QString(), kMessageFilterSave, QStringLiteral("BVC"));
-    if (!path.isEmpty() && w.saveWindowState(path))
+    if (!path.isEmpty() && w.saveWindowState(path, true))
         remember(w.SaveDialog3, path);
 }
 

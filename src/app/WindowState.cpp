@@ -1,6 +1,7 @@
 #include "app/WindowState.h"
 
 #include "core/IniFile.h"
+#include "core/SecretStore.h"
 #include "core/TextFile.h"
 
 #include <QDir>
@@ -51,6 +52,49 @@ QStringList fileLines(const QStringList& lines)
         else
             out.append(line);
     }
+    return out;
+}
+
+const QString kPassword = QStringLiteral("txtPassword");
+
+qsizetype indexOf(const QList<ControlValue>& controls, const QString& name)
+{
+    for (qsizetype i = 0; i < controls.size(); ++i)
+        if (controls.at(i).name == name)
+            return i;
+    return -1;
+}
+
+QString textOf(const QList<ControlValue>& controls, const QString& name)
+{
+    const qsizetype i = indexOf(controls, name);
+    return i < 0 ? QString() : controls.at(i).text;
+}
+
+QString smtpKeyOf(const QList<ControlValue>& controls)
+{
+    return smtpSecretKey(textOf(controls, QStringLiteral("txtSMTPServer")),
+                         textOf(controls, QStringLiteral("txtUser")));
+}
+
+// The controls as a file of that kind keeps them: without the password once
+// the secret store has taken it, and always without it in a message file.
+QList<ControlValue> controlsToWrite(const QList<ControlValue>& controls, StateFile kind,
+                                    SecretStore& secrets)
+{
+    const qsizetype at = indexOf(controls, kPassword);
+    if (at < 0)
+        return controls;
+    if (kind == StateFile::Settings) {
+        if (!secrets.holdsSecrets())
+            return controls;
+        const QString& password = controls.at(at).text;
+        const QString key = smtpKeyOf(controls);
+        if (!(password.isEmpty() ? secrets.remove(key) : secrets.write(key, password)))
+            return controls;
+    }
+    QList<ControlValue> out = controls;
+    out.removeAt(at);
     return out;
 }
 
@@ -190,13 +234,20 @@ QString unableToWriteText(const QString& path)
 
 bool replaceFile(const QString& path, const QByteArray& bytes)
 {
-    // The settings file and message files hold the SMTP password.
+    // The settings file holds the SMTP password when there is no secret store.
     return replaceFileContents(path, bytes, nullptr, FileAccess::OwnerOnly);
 }
 
-bool saveWindowState(const QString& path, const QList<ControlValue>& controls, QString* error)
+bool saveWindowState(const QString& path, const QList<ControlValue>& controls, QString* error,
+                     StateFile kind)
 {
-    if (replaceFile(path, renderWindowState(controls)))
+    return saveWindowState(path, controls, error, kind, fileSecrets());
+}
+
+bool saveWindowState(const QString& path, const QList<ControlValue>& controls, QString* error,
+                     StateFile kind, SecretStore& secrets)
+{
+    if (replaceFile(path, renderWindowState(controlsToWrite(controls, kind, secrets))))
         return true;
     if (error)
         *error = unableToWriteText(path);
@@ -259,6 +310,13 @@ void applyWindowState(const IniFile& ini, QList<ControlValue>& controls,
 bool loadWindowState(const QString& path, QList<ControlValue>& controls,
                      const QString& programFolder, QString* error, bool messageFile)
 {
+    return loadWindowState(path, controls, programFolder, error, messageFile, fileSecrets());
+}
+
+bool loadWindowState(const QString& path, QList<ControlValue>& controls,
+                     const QString& programFolder, QString* error, bool messageFile,
+                     SecretStore& secrets)
+{
     IniFile ini;
     QString reason;
     QStringList lines;
@@ -280,8 +338,38 @@ bool loadWindowState(const QString& path, QList<ControlValue>& controls,
                 QStringLiteral("Unable to read %1: %2").arg(QDir::toNativeSeparators(path), reason);
         return false;
     }
+    const QString keyBefore = smtpKeyOf(controls);
+    const QString passwordBefore = textOf(controls, kPassword);
     applyWindowState(ini, controls, programFolder);
+
+    const qsizetype at = indexOf(controls, kPassword);
+    const std::optional<QString> inFile = ini.value(kDefaults, kPassword);
+    if (at < 0 || (inFile && !inFile->isEmpty()))
+        return true;
+    // A message file for the account already in the window keeps what was
+    // typed there; the store's copy may be older.
+    const QString key = smtpKeyOf(controls);
+    const bool sameAccount = messageFile && key == keyBefore;
+    const std::optional<QString> stored =
+        sameAccount || !secrets.holdsSecrets() ? std::nullopt : secrets.read(key);
+    if (stored)
+        controls[at].text = *stored;
+    else if (messageFile && !inFile)
+        controls[at].text = passwordBefore;
     return true;
+}
+
+QString storedSmtpPassword(const QString& path, SecretStore& secrets)
+{
+    IniFile ini;
+    if (!IniFile::load(path, ini))
+        return {};
+    const QString inFile = ini.value(kDefaults, kPassword, QString());
+    if (!inFile.isEmpty() || !secrets.holdsSecrets())
+        return inFile;
+    const QString key = smtpSecretKey(ini.value(kDefaults, QStringLiteral("txtSMTPServer"), QString()),
+                                      ini.value(kDefaults, QStringLiteral("txtUser"), QString()));
+    return secrets.read(key).value_or(QString());
 }
 
 } // namespace bv::app

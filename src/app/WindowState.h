@@ -7,7 +7,8 @@
 
 namespace bv {
 class IniFile;
-}
+class SecretStore;
+} // namespace bv
 
 namespace bv::app {
 
@@ -59,10 +60,20 @@ QByteArray renderWindowState(const QList<ControlValue>& controls);
 // The same as lines, without line ends.
 QStringList windowStateLines(const QList<ControlValue>& controls);
 
+// The two kinds of window-state file. A message file is copied and shared, so
+// it never holds the SMTP password; the settings file holds it only when the
+// secret store does not.
+enum class StateFile { Settings, Message };
+
 // Writes the file through a temporary file, so that a failed write leaves the
 // file that was there before. On failure *error is "Unable to write to " +
-// path.
-bool saveWindowState(const QString& path, const QList<ControlValue>& controls, QString* error = nullptr);
+// path. For the settings file the password goes to secrets when it holds
+// secrets (an empty one is removed there), and into the file when it does not
+// or refuses it.
+bool saveWindowState(const QString& path, const QList<ControlValue>& controls, QString* error = nullptr,
+                     StateFile kind = StateFile::Settings);
+bool saveWindowState(const QString& path, const QList<ControlValue>& controls, QString* error,
+                     StateFile kind, SecretStore& secrets);
 
 // Fills every control of the list from the parsed file. A missing key gives an
 // empty text, no choice, index 0, and a ticked check box (unless the control
@@ -74,8 +85,19 @@ void applyWindowState(const IniFile& ini, QList<ControlValue>& controls, const Q
 // above. A message file must exist and hold the "Defaults" section. Returns
 // false, with "Unable to read " + path + the reason in *error, and leaves the
 // list as it was when the file cannot be read.
+//
+// The SMTP password: a password in the file (an older file, or one written
+// without a secret store) is taken; else the one secrets holds for the file's
+// server and user; else a message file keeps the password the list held, and
+// the settings file gives none.
 bool loadWindowState(const QString& path, QList<ControlValue>& controls, const QString& programFolder,
                      QString* error = nullptr, bool messageFile = false);
+bool loadWindowState(const QString& path, QList<ControlValue>& controls, const QString& programFolder,
+                     QString* error, bool messageFile, SecretStore& secrets);
+
+// The SMTP password the settings file at path stands for (in the file, or in
+// secrets for its server and user); empty when there is none.
+QString storedSmtpPassword(const QString& path, SecretStore& secrets);
 
 // Replaces the file with bytes through a temporary file beside it; false, with
 // the file as it was, when anything fails.

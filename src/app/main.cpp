@@ -2,6 +2,7 @@
 #include "app/QtDialogs.h"
 #include "app/StartUp.h"
 #include "core/Clock.h"
+#include "core/KeychainSecretStore.h"
 #include "core/ProgramFolder.h"
 #include "core/Services.h"
 #include "core/Shell.h"
@@ -16,6 +17,7 @@ int main(int argc, char* argv[])
     bv::SystemClock clock;
     bv::app::QtDialogs dialogs;
     bv::DesktopShell shell;
-    bv::Services services{clock, dialogs, shell, bv::programFolder()};
+    bv::KeychainSecretStore secrets;
+    bv::Services services{clock, dialogs, shell, bv::programFolder(), secrets};
     return bv::app::runBrevicast(app, services, app.arguments(), bv::app::TOneInstance::executableGuardName());
 }

@@ -3,7 +3,6 @@
 #include "core/TextFile.h"
 
 #include <QFileInfo>
-#include <QMap>
 
 namespace bv {
 
@@ -12,9 +11,10 @@ namespace {
 const QLatin1String kTextBegin("_TextBegin");
 const QLatin1String kTextEnd("_TextEnd");
 
-bool sameName(const QString& a, const QString& b)
+// Names compare without regard to letter case; hashed by their folded form.
+QString folded(const QString& name)
 {
-    return a.compare(b, Qt::CaseInsensitive) == 0;
+    return name.toCaseFolded();
 }
 
 std::optional<qint64> toNumber(const QString& text)
@@ -35,14 +35,14 @@ IniFile IniFile::fromLines(QStringList lines)
     const qint64 count = ini.m_lines.size();
 
     // Raw ranges learned so far: first line -> last line.
-    QMap<qint64, qint64> raw;
+    QHash<qint64, qint64> raw;
     struct Pending
     {
         std::optional<qint64> begin, end;
     };
-    QMap<QString, Pending> pending; // by upper-cased section name
+    QHash<QString, Pending> pending; // by folded section name
 
-    Section* current = nullptr;
+    qsizetype current = -1;
     for (qint64 i = 0; i < count; ++i) {
         const auto skip = raw.constFind(i);
         if (skip != raw.constEnd() && skip.value() >= i) {
@@ -60,35 +60,33 @@ IniFile IniFile::fromLines(QStringList lines)
             if (close < 0)
                 continue;
             const QString name = trimmed.mid(1, close - 1).trimmed();
-            current = ini.section(name);
-            if (!current) {
-                ini.m_sections.append({name, {}});
-                current = &ini.m_sections.last();
+            current = ini.m_sectionIndex.value(folded(name), -1);
+            if (current < 0) {
+                ini.addSection(name);
+                current = ini.m_sections.size() - 1;
             }
             continue;
         }
 
         const qsizetype eq = line.indexOf(QLatin1Char('='));
-        if (!current || eq < 0)
+        if (current < 0 || eq < 0)
             continue;
         const QString key = line.left(eq).trimmed();
         if (key.isEmpty())
             continue;
-        bool known = false;
-        for (const Entry& e : std::as_const(current->entries))
-            if (sameName(e.key, key)) {
-                known = true;
-                break;
-            }
-        if (known)
+        Section& section = ini.m_sections[current];
+        const QString foldedKey = folded(key);
+        if (section.keys.contains(foldedKey))
             continue;
         const QString value = line.mid(eq + 1);
-        current->entries.append({key, value});
+        section.keys.insert(foldedKey, section.entries.size());
+        section.entries.append({key, value});
 
         // A section's own _TextBegin/_TextEnd pair marks the raw lines ahead.
-        const bool isBegin = sameName(key, current->name + kTextBegin);
-        if (isBegin || sameName(key, current->name + kTextEnd)) {
-            Pending& p = pending[current->name.toUpper()];
+        const QString foldedName = folded(section.name);
+        const bool isBegin = foldedKey == foldedName + folded(kTextBegin);
+        if (isBegin || foldedKey == foldedName + folded(kTextEnd)) {
+            Pending& p = pending[foldedName];
             (isBegin ? p.begin : p.end) = toNumber(value);
             if (p.begin && p.end && *p.begin > i && *p.end >= *p.begin && !raw.contains(*p.begin))
                 raw.insert(*p.begin, *p.end);
@@ -112,29 +110,36 @@ bool IniFile::load(const QString& path, IniFile& out, QString* error)
 
 const IniFile::Section* IniFile::section(const QString& name) const
 {
-    for (const Section& s : m_sections)
-        if (sameName(s.name, name))
-            return &s;
-    return nullptr;
+    const qsizetype i = m_sectionIndex.value(folded(name), -1);
+    return i < 0 ? nullptr : &m_sections.at(i);
 }
 
 IniFile::Section* IniFile::section(const QString& name)
 {
-    for (Section& s : m_sections)
-        if (sameName(s.name, name))
-            return &s;
-    return nullptr;
+    const qsizetype i = m_sectionIndex.value(folded(name), -1);
+    return i < 0 ? nullptr : &m_sections[i];
+}
+
+IniFile::Section& IniFile::addSection(const QString& name)
+{
+    m_sectionIndex.insert(folded(name), m_sections.size());
+    m_sections.append({name, {}, {}});
+    return m_sections.last();
+}
+
+const IniFile::Entry* IniFile::entry(const Section& s, const QString& key)
+{
+    const qsizetype i = s.keys.value(folded(key), -1);
+    return i < 0 ? nullptr : &s.entries.at(i);
 }
 
 std::optional<QString> IniFile::value(const QString& sectionName, const QString& key) const
 {
     const Section* s = section(sectionName);
-    if (!s)
+    const Entry* e = s ? entry(*s, key) : nullptr;
+    if (!e)
         return std::nullopt;
-    for (const Entry& e : s->entries)
-        if (sameName(e.key, key))
-            return e.value;
-    return std::nullopt;
+    return e->value;
 }
 
 QString IniFile::value(const QString& sectionName, const QString& key, const QString& fallback) const
@@ -153,15 +158,15 @@ qint64 IniFile::number(const QString& sectionName, const QString& key, qint64 fa
 void IniFile::setValue(const QString& sectionName, const QString& key, const QString& value)
 {
     Section* s = section(sectionName);
-    if (!s) {
-        m_sections.append({sectionName, {}});
-        s = &m_sections.last();
+    if (!s)
+        s = &addSection(sectionName);
+    const QString foldedKey = folded(key);
+    const qsizetype i = s->keys.value(foldedKey, -1);
+    if (i >= 0) {
+        s->entries[i].value = value;
+        return;
     }
-    for (Entry& e : s->entries)
-        if (sameName(e.key, key)) {
-            e.value = value;
-            return;
-        }
+    s->keys.insert(foldedKey, s->entries.size());
     s->entries.append({key, value});
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -27,6 +28,9 @@ public:
     {
         QString name;
         QList<Entry> entries;
+        // Entry position by case-folded key, so that a long section reads in
+        // linear time.
+        QHash<QString, qsizetype> keys;
     };
 
     IniFile() = default;
@@ -58,9 +62,12 @@ public:
 private:
     const Section* section(const QString& name) const;
     Section* section(const QString& name);
+    Section& addSection(const QString& name);
+    static const Entry* entry(const Section& s, const QString& key);
 
     QStringList m_lines;
     QList<Section> m_sections;
+    QHash<QString, qsizetype> m_sectionIndex; // by case-folded name
 };
 
 } // namespace bv

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/SecretStore.h"
+
 #include <QString>
 
 namespace bv {
@@ -15,6 +17,8 @@ struct Services
     Dialogs& dialogs;
     Shell& shell;
     QString programFolder; // ends with "/"
+    // The SMTP and POP passwords; by default the files keep them.
+    SecretStore& secrets = fileSecrets();
 };
 
 } // namespace bv

@@ -11,6 +11,11 @@ namespace bv::data {
 
 namespace {
 
+// The engine's steps a restore may take to copy the rows of backup files of a
+// given size: rows as small as rows can be need about six per byte.
+constexpr qint64 kCopyStepsBase = 1'000'000;
+constexpr qint64 kCopyStepsPerByte = 100;
+
 // A name that stays one folder inside Backups.
 bool isPlainFolderName(const QString& name)
 {
@@ -115,18 +120,36 @@ BackupOutcome RestoreBackup(Connection& data, const QString& programFolder, cons
     for (const QString& table : backedUpTables())
         statements << QStringLiteral("insert into %1 select * from %2")
                           .arg(table, asTableInStatement(tableFile(folder, table)));
+    qint64 bytes = 0;
+    for (const QString& file : std::as_const(files))
+        bytes += QFileInfo(file).size();
+    std::optional<WorkLimit> limit;
     try {
         // All six or none: emptied tables must never be what a failure leaves.
+        // The files are checked when the transaction takes them, before the
+        // lists are touched.
         Transaction transaction(data, files);
         int done = 0;
         for (const QString& statement : std::as_const(statements)) {
+            // Rows of plain tables cost work in proportion to their files;
+            // anything that slipped past the checks is stopped all the same.
+            if (done == backedUpTables().size())
+                limit.emplace(data, kCopyStepsBase + kCopyStepsPerByte * bytes);
             data.execute(statement);
             if (afterStatement)
                 afterStatement(++done);
         }
+        limit.reset();
         transaction.commit();
     } catch (const std::exception& e) {
-        return {false, QStringLiteral("Restore Encountered Errors. Message: ") + errorText(e)};
+        const QString why =
+            limit && limit->exceeded()
+                ? QStringLiteral("The backup \"%1\" is damaged: its rows take more work to copy "
+                                 "than files of their size can hold.")
+                      .arg(folder)
+                : errorText(e);
+        limit.reset();
+        return {false, QStringLiteral("Restore Encountered Errors. Message: ") + why};
     }
     return {true, {}};
 }

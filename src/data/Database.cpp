@@ -2,6 +2,7 @@
 
 #include "Dialect.h"
 #include "Schema.h"
+#include "TableFile.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -12,6 +13,7 @@
 #include <sqlite3.h>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -70,13 +72,14 @@ QStringList columnsOf(sqlite3* db, const QString& table)
 struct ProgressState
 {
     const ProgressFn* fn = nullptr;
+    WorkLimit* limit = nullptr;
     double expected = 1;
     qint64 ticks = 0;
     int last = -1;
 
     void report(int p)
     {
-        if (p > last) {
+        if (fn && p > last) {
             last = p;
             (*fn)(p);
         }
@@ -86,6 +89,8 @@ struct ProgressState
 int progressCallback(void* ctx)
 {
     auto* st = static_cast<ProgressState*>(ctx);
+    if (st->limit && !st->limit->spend(ProgressOpcodes))
+        return 1;
     ++st->ticks;
     const double done = double(st->ticks) * ProgressOpcodes / st->expected;
     // The estimate may be short: approach 99 without ever reaching the end early.
@@ -348,17 +353,20 @@ public:
                         QStringLiteral("The table file \"%1\" does not exist.").arg(f.path));
                 exec(QStringLiteral("ATTACH DATABASE %1 AS %2").arg(quoted(f.path), f.alias));
                 m_attached << f.alias;
+                checkTableFile(c.handle(), f.alias, f.path, f.table);
             }
             if (m_stmt->hasFiles())
                 m_stmt->prepare();
             m_stmt->inUse = true;
             m_stmt->bind(params);
+            m_state.limit = c.workLimit();
             if (m_progress) {
                 m_state.fn = &m_progress;
                 m_state.expected = m_stmt->expectedWork();
                 m_state.report(0);
-                sqlite3_progress_handler(c.handle(), ProgressOpcodes, progressCallback, &m_state);
             }
+            if (m_progress || m_state.limit)
+                sqlite3_progress_handler(c.handle(), ProgressOpcodes, progressCallback, &m_state);
         } catch (...) {
             cleanup();
             throw;
@@ -375,7 +383,7 @@ public:
 private:
     void cleanup()
     {
-        if (m_progress)
+        if (m_progress || m_state.limit)
             sqlite3_progress_handler(m_conn.handle(), 0, nullptr, nullptr);
         if (m_stmt) {
             m_stmt->reset();
@@ -466,6 +474,13 @@ void Connection::open(const QString& folder)
     const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd >= 0)
         ::close(fd);
+    // One made before that, or by hand, is narrowed (when it is the user's).
+    for (const char* suffix : {"", "-wal", "-shm"}) {
+        const QByteArray file = path + suffix;
+        struct stat st{};
+        if (::stat(file.constData(), &st) == 0 && (st.st_mode & 077) && st.st_uid == ::geteuid())
+            ::chmod(file.constData(), st.st_mode & 0700);
+    }
     sqlite3* db = nullptr;
     int rc = sqlite3_open_v2(path.constData(), &db,
                              SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
@@ -542,40 +557,7 @@ void Connection::open(const QString& folder)
 
 void Connection::copyTableToFile(const QString& tableName, const QString& filePath)
 {
-    std::lock_guard lock(m_mutex);
-    if (!m_db)
-        throw DbError(QStringLiteral("The database connection is not open."));
-    const TableDef* def = table(tableName);
-    if (!def)
-        throw DbError(QStringLiteral("Table \"%1\" not found.").arg(tableName));
-    // Built beside the target and renamed over it, so a failed copy never
-    // leaves a half-written table file where a good one was.
-    const QString temp = filePath + QStringLiteral(".part");
-    QFile::remove(temp);
-    auto run = [this](const QString& sql) {
-        char* err = nullptr;
-        if (sqlite3_exec(m_db, sql.toUtf8().constData(), nullptr, nullptr, &err) != SQLITE_OK) {
-            const QString text = err ? QString::fromUtf8(err) : engineText(m_db);
-            sqlite3_free(err);
-            throw DbError(text);
-        }
-    };
-    run(QStringLiteral("ATTACH DATABASE %1 AS adtcopy").arg(quoted(temp)));
-    try {
-        for (const QString& stmt : createTableStatements(*def, QStringLiteral("adtcopy")))
-            run(stmt);
-        run(QStringLiteral("INSERT INTO adtcopy.\"%1\" SELECT * FROM main.\"%1\"").arg(def->name));
-        run(QStringLiteral("DETACH DATABASE adtcopy"));
-    } catch (...) {
-        sqlite3_exec(m_db, "DETACH DATABASE adtcopy", nullptr, nullptr, nullptr);
-        QFile::remove(temp);
-        throw;
-    }
-    QFile::remove(filePath);
-    if (!QFile::rename(temp, filePath)) {
-        QFile::remove(temp);
-        throw DbError(QStringLiteral("Cannot write the table file \"%1\".").arg(filePath));
-    }
+    copyTablesToFiles({{tableName, filePath}});
 }
 
 void Connection::setBusyTimeout(int ms)
@@ -669,8 +651,9 @@ void Connection::pinTableFile(const QString& path)
     const QString alias = QStringLiteral("pin%1").arg(m_cache->pinned.size());
     execOrThrow(m_db, QStringLiteral("ATTACH DATABASE %1 AS %2").arg(quoted(path), alias));
     try {
-        // A file that is not a database fails here, before any work is done.
-        execOrThrow(m_db, QStringLiteral("SELECT count(*) FROM %1.sqlite_master").arg(alias));
+        // A file that is not a database, or not a plain table, fails here,
+        // before any work is done.
+        checkTableFile(m_db, alias, path, tableOfFile(path));
     } catch (...) {
         sqlite3_exec(m_db, QStringLiteral("DETACH DATABASE %1").arg(alias).toUtf8().constData(),
                      nullptr, nullptr, nullptr);
@@ -741,6 +724,28 @@ void Transaction::commit()
     m_restoreTriggers.clear();
     execOrThrow(m_connection.m_db, QStringLiteral("COMMIT"));
     m_open = false;
+}
+
+WorkLimit::WorkLimit(Connection& connection, qint64 steps)
+    : m_connection(connection), m_lock(connection.mutex()), m_outer(connection.m_workLimit),
+      m_remaining(steps)
+{
+    connection.m_workLimit = this;
+}
+
+WorkLimit::~WorkLimit()
+{
+    m_connection.m_workLimit = m_outer;
+}
+
+bool WorkLimit::spend(qint64 steps)
+{
+    m_remaining -= steps;
+    if (m_remaining < 0)
+        m_exceeded = true;
+    // An enclosing limit counts the same steps.
+    const bool outerOk = !m_outer || m_outer->spend(steps);
+    return !m_exceeded && outerOk;
 }
 
 qint64 Connection::lastInsertRowid() const

@@ -49,6 +49,7 @@ struct ResultSet
 };
 
 class Statement;
+class WorkLimit;
 
 // One connection to the program's database. Statements on one connection are
 // serialised by its lock, so any thread may use it.
@@ -106,6 +107,8 @@ public:
     qint64 lastInsertRowid() const;
 
     std::recursive_mutex& mutex() const { return m_mutex; }
+    // The limit in force on this connection's statements, if any.
+    WorkLimit* workLimit() const { return m_workLimit; }
     sqlite3* handle() const { return m_db; }
 
     // The database file's name inside the program folder.
@@ -114,6 +117,7 @@ public:
 private:
     friend class Statement;
     friend class Transaction;
+    friend class WorkLimit;
     std::shared_ptr<Statement> prepare(const QString& sql);
     // Table files attached for the length of a transaction: SQLite cannot
     // detach a file that an open transaction has read, so statements inside
@@ -127,6 +131,7 @@ private:
     sqlite3* m_db = nullptr;
     mutable std::recursive_mutex m_mutex;
     int m_busyTimeoutMs = DefaultBusyTimeoutMs;
+    WorkLimit* m_workLimit = nullptr;
     struct Cache;
     std::unique_ptr<Cache> m_cache;
 };
@@ -155,6 +160,31 @@ private:
     std::unique_lock<std::recursive_mutex> m_lock;
     bool m_open = false;
     QStringList m_restoreTriggers;
+};
+
+// Bounds the engine's work while it lives, for work whose size outside input
+// decides: once the statements run on the connection have taken `steps`
+// virtual-machine steps between them, the one running fails with the
+// engine's "interrupted" and exceeded() tells why. Holds the connection's
+// lock throughout.
+class WorkLimit
+{
+public:
+    WorkLimit(Connection& connection, qint64 steps);
+    ~WorkLimit();
+    WorkLimit(const WorkLimit&) = delete;
+    WorkLimit& operator=(const WorkLimit&) = delete;
+
+    bool exceeded() const { return m_exceeded; }
+    // Counts steps taken; false once the limit is passed.
+    bool spend(qint64 steps);
+
+private:
+    Connection& m_connection;
+    std::unique_lock<std::recursive_mutex> m_lock;
+    WorkLimit* m_outer;
+    qint64 m_remaining;
+    bool m_exceeded = false;
 };
 
 // A statement object of the windows: its text is set once and it may be run

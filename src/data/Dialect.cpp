@@ -1,6 +1,7 @@
 #include "Dialect.h"
 
 #include "Schema.h"
+#include "TableFile.h"
 
 namespace bv::data {
 
@@ -161,14 +162,6 @@ bool looksLikeTableFile(const QString& ident)
            ident.endsWith(QLatin1String(".adt"), Qt::CaseInsensitive);
 }
 
-QString fileNamePart(const QString& path)
-{
-    qsizetype cut = -1;
-    for (QChar sep : {QLatin1Char('/'), QLatin1Char('\\'), QLatin1Char(':')})
-        cut = qMax(cut, path.lastIndexOf(sep));
-    return path.mid(cut + 1);
-}
-
 class Rewriter
 {
 public:
@@ -284,9 +277,7 @@ private:
                 AttachedFile f;
                 f.alias = QStringLiteral("adt%1").arg(m_info->files.size());
                 f.path = t.text;
-                QString name = fileNamePart(t.text);
-                const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
-                f.table = dot > 0 ? name.left(dot) : name;
+                f.table = tableOfFile(t.text);
                 m_info->files.push_back(f);
                 return f.alias + QLatin1Char('.') + quoteIdent(f.table);
             }

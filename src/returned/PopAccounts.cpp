@@ -1,5 +1,6 @@
 #include "PopAccounts.h"
 
+#include "core/SecretStore.h"
 #include "data/Database.h"
 #include "data/TableView.h"
 
@@ -69,6 +70,41 @@ void SetDefaultAccount(bv::data::Connection& connection, const QString& address)
     view.setValue(QStringLiteral("Default"), true);
     view.post();
     view.setFiltered(false);
+}
+
+QString PopPassword(SecretStore& secrets, const QString& emailAddress, const QString& column)
+{
+    if (!column.isEmpty() || !secrets.holdsSecrets())
+        return column;
+    return secrets.read(popSecretKey(emailAddress)).value_or(QString());
+}
+
+QString KeepPopPassword(SecretStore& secrets, const QString& emailAddress, const QString& password)
+{
+    if (!secrets.holdsSecrets())
+        return password;
+    const QString key = popSecretKey(emailAddress);
+    const bool kept = password.isEmpty() ? secrets.remove(key) : secrets.write(key, password);
+    return kept ? QString() : password;
+}
+
+void MovePopPasswords(bv::data::Connection& connection, SecretStore& secrets)
+{
+    if (!secrets.holdsSecrets())
+        return;
+    const bv::data::ResultSet plain = connection.select(
+        QStringLiteral("select EmailAddress, Password from PopAccounts where Password <> ''"));
+    QStringList moved;
+    for (int row = 0; row < plain.size(); ++row) {
+        const QString address = plain.value(row, QStringLiteral("EmailAddress")).toString();
+        const QString password = plain.value(row, QStringLiteral("Password")).toString();
+        if (moved.contains(address) || !secrets.write(popSecretKey(address), password))
+            continue;
+        moved << address;
+        connection.execute(QStringLiteral("update PopAccounts set Password = '' "
+                                          "where EmailAddress = :adr and Password = :pwd"),
+                           {{QStringLiteral("adr"), address}, {QStringLiteral("pwd"), password}});
+    }
 }
 
 } // namespace bv::returned

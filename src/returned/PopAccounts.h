@@ -5,6 +5,10 @@
 #include <optional>
 #include <vector>
 
+namespace bv {
+class SecretStore;
+}
+
 namespace bv::data {
 class Connection;
 }
@@ -36,5 +40,20 @@ std::vector<PopAccount> LoadPopAccounts(bv::data::Connection& connection);
 // address) and leaves every other row's flag alone, so several rows may carry
 // it. An empty table is left as it is.
 void SetDefaultAccount(bv::data::Connection& connection, const QString& address);
+
+// An account's password: its Password column when that holds one (a row from
+// before the secret store, or one kept without it), else the secret store's.
+QString PopPassword(SecretStore& secrets, const QString& emailAddress, const QString& column);
+
+// What the Password column is to keep of a password entered for an account:
+// nothing once the secret store has taken it (an empty one is removed there),
+// else the password itself.
+QString KeepPopPassword(SecretStore& secrets, const QString& emailAddress, const QString& password);
+
+// Moves the passwords still in PopAccounts into the secret store when it holds
+// secrets, emptying each row's column once its password is there. An address
+// on several rows moves the first row's password; rows with another password
+// keep theirs.
+void MovePopPasswords(bv::data::Connection& connection, SecretStore& secrets);
 
 } // namespace bv::returned

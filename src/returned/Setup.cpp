@@ -6,6 +6,7 @@
 #include "data/Database.h"
 #include "data/Schema.h"
 #include "data/TableView.h"
+#include "returned/PopAccounts.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -216,8 +217,21 @@ void TfmSetup::showRow()
     const QVariant port = m_view->value(QStringLiteral("Port"));
     m_port->setText(port.isNull() ? QString() : QString::number(port.toInt()));
     m_account->setText(m_view->value(QStringLiteral("Account")).toString());
-    m_password->setText(m_view->value(QStringLiteral("Password")).toString());
+    m_password->setText(PopPassword(m_services.secrets,
+                                    m_view->value(QStringLiteral("EmailAddress")).toString(),
+                                    m_view->value(QStringLiteral("Password")).toString()));
     m_allowPlain->setChecked(m_view->value(kAllowPlain).toBool());
+}
+
+void TfmSetup::postRow()
+{
+    // The field shows the password wherever it is kept; the store takes it
+    // from there when it can.
+    m_view->setValue(QStringLiteral("Password"),
+                     KeepPopPassword(m_services.secrets,
+                                     m_view->value(QStringLiteral("EmailAddress")).toString(),
+                                     m_password->text()));
+    m_view->post();
 }
 
 void TfmSetup::writeField(const QString& field, const QVariant& value)
@@ -239,7 +253,7 @@ bool TfmSetup::postPending()
 {
     try {
         if (m_view->isOpen() && m_view->state() != EditState::Browse)
-            m_view->post();
+            postRow();
         return true;
     } catch (const DbError& e) {
         m_services.dialogs.showError(e.message());
@@ -258,7 +272,7 @@ void TfmSetup::lookUpAddress()
             if (m_view->value(QStringLiteral("EmailAddress")).toString() == text)
                 return;
             // The row being edited would otherwise take the next row's place.
-            m_view->post();
+            postRow();
         }
         setFieldsVisible(true);
         if (m_view->findKey(text)) {
@@ -284,6 +298,8 @@ bool TfmSetup::postAndRefill()
     if (!postPending())
         return false;
     try {
+        // Saving is when passwords from before the secret store move there.
+        MovePopPasswords(m_connection, m_services.secrets);
         refillAddresses();
     } catch (const DbError& e) {
         m_services.dialogs.showError(e.message());
@@ -333,6 +349,8 @@ void TfmSetup::deleteAccount()
         if (m_view->state() == EditState::Insert)
             m_view->cancel();
         m_view->deleteRecord();
+        if (!m_view->findKey(text))
+            m_services.secrets.remove(popSecretKey(text));
         setFieldsVisible(false);
         refillAddresses();
         m_services.dialogs.message(QStringLiteral("Account deleted."));

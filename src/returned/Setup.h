@@ -45,6 +45,7 @@ private:
     void refillAddresses();
     void setFieldsVisible(bool visible);
     void showRow();
+    void postRow();
     void lookUpAddress();
     void writeField(const QString& field, const QVariant& value);
     bool postPending();

@@ -372,7 +372,8 @@ void TfrmMain::checkMail()
     // down with every message. One sort when the check ends.
     lvHeaders->setSortingEnabled(false);
     m_listedAt = m_services.clock.uptimeMs();
-    m_session->checkMail({a.popServer, a.port, a.account, a.password, a.allowPlainPassword});
+    m_session->checkMail({a.popServer, a.port, a.account, PopPassword(m_services.secrets, a.emailAddress, a.password),
+                          a.allowPlainPassword});
 }
 
 void TfrmMain::setCheckRunning(bool running)

@@ -6,6 +6,7 @@
 #include "data/BrevicastData.h"
 #include "data/Database.h"
 
+#include "MemorySecrets.h"
 #include "ScriptedDialogs.h"
 #include "TempProgramFolder.h"
 #include "TestClock.h"
@@ -45,7 +46,8 @@ struct MainWindowFixture
     TestClock clock;
     ScriptedDialogs dialogs;
     RecordingShell shell;
-    Services services{clock, dialogs, shell, home.path()};
+    MemorySecrets secrets;
+    Services services{clock, dialogs, shell, home.path(), secrets};
     data::Connection localConnect{QStringLiteral("LocalConnect")};
     std::unique_ptr<data::TdmBrevicastData> dataModule;
     std::unique_ptr<app::TfrmBrevicastMain> window;

@@ -42,6 +42,7 @@ class TestMainState : public QObject
 private slots:
     void showSequence_splashFirstThenMaintenance();
     void settings_surviveARestart();
+    void settings_passwordMovesToSecretStore();
     void missingSettings_tickEveryBox();
     void vanishedEntries_comeBackUnchosen();
     void senders_loadedAndChosenByName();
@@ -146,6 +147,27 @@ void TestMainState::settings_surviveARestart()
     QCOMPARE(r.opnImage.fileName, f.home.file("logo.gif"));
     QCOMPARE(r.opnImage.initialDir, QDir::cleanPath(f.home.path()));
     QCOMPARE(r.opnMessage.initialDir, QDir::cleanPath(f.home.path()));
+}
+
+void TestMainState::settings_passwordMovesToSecretStore()
+{
+    test::MainWindowFixture f;
+    f.secrets.service = true;
+    const QString settings = f.home.file("BrevicastSettings.ini");
+    // Written before there was a secret store.
+    QVERIFY(writeFile(settings, "[Defaults]\r\ntxtSMTPServer=Mail.Example.org:587\r\ntxtUser=me\r\n"
+                                "txtPassword=plain\r\n"));
+    f.create();
+    QVERIFY(f.start());
+    QCOMPARE(f.window->txtPassword->text(), QString("plain"));
+    f.window->close();
+    QVERIFY(!contents(settings).contains("txtPassword"));
+    QCOMPARE(f.secrets.secrets,
+             (QHash<QString, QString>{{smtpSecretKey("mail.example.org:587", "me"), "plain"}}));
+
+    f.create();
+    QVERIFY(f.start());
+    QCOMPARE(f.window->txtPassword->text(), QString("plain"));
 }
 
 void TestMainState::missingSettings_tickEveryBox()

@@ -387,7 +387,9 @@ void TestMessageCommands::messageFile_openReplacesWindowAndSaveStillAsks()
     w.memTextMessage->setPlainText("Dear {{-firstname-}},\n[Defaults]\ntxtPassword=fake");
     w.memHTMLSource->setPlainText("<p>Spring {{-lastname-}}</p>");
     w.cbEmailSubject->setEditText("Spring");
-    QVERIFY(w.saveWindowState(path));
+    QVERIFY(w.saveWindowState(path, true));
+    // A file users copy and share: the password stays behind.
+    QVERIFY(!contents(path).contains("s3cret"));
 
     w.txtSMTPServer->setText("other");
     w.txtPassword->setText("other");
@@ -402,7 +404,7 @@ void TestMessageCommands::messageFile_openReplacesWindowAndSaveStillAsks()
     QCOMPARE(asked.defaultExt, QString("BVC"));
 
     QCOMPARE(w.txtSMTPServer->text(), QString("smtp.example.org:587"));
-    QCOMPARE(w.txtPassword->text(), QString("s3cret="));
+    QCOMPARE(w.txtPassword->text(), QString("other"));
     QCOMPARE(w.memTextMessage->toPlainText(),
              QString("Dear {{-firstname-}},\n[Defaults]\ntxtPassword=fake"));
     QCOMPARE(w.memHTMLSource->toPlainText(), QString("<p>Spring {{-lastname-}}</p>"));
@@ -421,8 +423,10 @@ void TestMessageCommands::messageFile_reopenedAtRestart()
 {
     const QString path = f->home.file("campaign.bvc");
     f->window->memHTMLSource->setPlainText("<p>{{-firstname-}} again</p>");
+    f->window->txtPassword->setText("pass=word");
     f->dialogs.queuePath(path);
     f->window->SaveMsg->trigger();
+    QVERIFY(!contents(path).contains("txtPassword"));
     f->window->memHTMLSource->setPlainText("changed after saving");
     f->window->close();
 
@@ -430,6 +434,8 @@ void TestMessageCommands::messageFile_reopenedAtRestart()
     f->window->setMessageFileArgument(path);
     QVERIFY(f->start());
     QCOMPARE(f->window->memHTMLSource->toPlainText(), QString("<p>{{-firstname-}} again</p>"));
+    // The password the settings file keeps, not an empty one to be saved over it.
+    QCOMPARE(f->window->txtPassword->text(), QString("pass=word"));
     QCOMPARE(shownPage(*f->window), QString("Tobias again"));
 }
 

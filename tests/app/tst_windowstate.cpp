@@ -3,6 +3,8 @@
 #include "app/WindowState.h"
 #include "core/TextFile.h"
 
+#include "Fuzz.h"
+#include "MemorySecrets.h"
 #include "TempProgramFolder.h"
 
 #include <QFile>
@@ -97,6 +99,88 @@ void compareControls(const QList<ControlValue>& got, const QList<ControlValue>& 
     }
 }
 
+// The reader as it was when every new key and section was looked for among
+// all those kept before it: the fuzzer holds the hashed reader to it.
+struct PlainReading
+{
+    struct Section
+    {
+        QString name;
+        QList<QPair<QString, QString>> entries;
+    };
+    QList<Section> sections;
+
+    static bool same(const QString& a, const QString& b) { return a.compare(b, Qt::CaseInsensitive) == 0; }
+
+    explicit PlainReading(const QStringList& lines)
+    {
+        QMap<qint64, qint64> raw;
+        QMap<QString, QPair<std::optional<qint64>, std::optional<qint64>>> pending;
+        Section* current = nullptr;
+        for (qint64 i = 0; i < lines.size(); ++i) {
+            if (raw.contains(i) && raw.value(i) >= i) {
+                i = qMin(raw.value(i), lines.size() - 1);
+                continue;
+            }
+            const QString& line = lines.at(i);
+            const QString trimmed = line.trimmed();
+            if (trimmed.isEmpty() || trimmed.startsWith(';'))
+                continue;
+            if (trimmed.startsWith('[')) {
+                const qsizetype close = trimmed.indexOf(']');
+                if (close < 0)
+                    continue;
+                const QString name = trimmed.mid(1, close - 1).trimmed();
+                current = section(name);
+                if (!current) {
+                    sections.append({name, {}});
+                    current = &sections.last();
+                }
+                continue;
+            }
+            const qsizetype eq = line.indexOf('=');
+            const QString key = line.left(eq).trimmed();
+            if (!current || eq < 0 || key.isEmpty() || value(current->name, key))
+                continue;
+            const QString v = line.mid(eq + 1);
+            current->entries.append({key, v});
+            const bool isBegin = same(key, current->name + "_TextBegin");
+            if (isBegin || same(key, current->name + "_TextEnd")) {
+                auto& p = pending[current->name.toUpper()];
+                bool ok = false;
+                const qint64 n = v.trimmed().toLongLong(&ok);
+                (isBegin ? p.first : p.second) = ok ? std::optional<qint64>(n) : std::nullopt;
+                if (p.first && p.second && *p.first > i && *p.second >= *p.first && !raw.contains(*p.first))
+                    raw.insert(*p.first, *p.second);
+            }
+        }
+    }
+
+    Section* section(const QString& name)
+    {
+        for (Section& s : sections)
+            if (same(s.name, name))
+                return &s;
+        return nullptr;
+    }
+
+    std::optional<QString> value(const QString& sectionName, const QString& key)
+    {
+        if (Section* s = section(sectionName))
+            for (const auto& e : s->entries)
+                if (same(e.first, key))
+                    return e.second;
+        return std::nullopt;
+    }
+};
+
+const QString kServer = "smtp.x.org:587";
+
+QString smtpKey(const QString& server = kServer)
+{
+    return smtpSecretKey(server, "me");
+}
+
 } // namespace
 
 class TestWindowState : public QObject
@@ -114,6 +198,13 @@ private slots:
     void relativeFileNames_liveInProgramFolder();
     void failedWrite_keepsPreviousFile();
     void missingFolder_reportsUnableToWrite();
+    void hugeFile_readsInLinearTime_data();
+    void hugeFile_readsInLinearTime();
+    void fuzz_readerAgreesWithPlainReading();
+    void smtpPassword_keptOutOfSharedFiles_data();
+    void smtpPassword_keptOutOfSharedFiles();
+    void smtpPassword_readBack_data();
+    void smtpPassword_readBack();
 };
 
 void TestWindowState::layout_data()
@@ -427,6 +518,192 @@ void TestWindowState::missingFolder_reportsUnableToWrite()
     QString error;
     QVERIFY(!saveWindowState(path, windowControls(), &error));
     QCOMPARE(error, "Unable to write to " + path);
+}
+
+void TestWindowState::hugeFile_readsInLinearTime_data()
+{
+    // Each took a quarter of an hour while every key or section was looked
+    // for among all those before it; no time is asserted, a hang is the
+    // failure.
+    QTest::addColumn<QStringList>("lines");
+    QTest::addColumn<QString>("section");
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<int>("sections");
+
+    const int n = 100000;
+    QStringList keys{"[Defaults]"};
+    for (int i = 0; i < n; ++i)
+        keys << QString("txtTestEmailItems%1=%1@x.org").arg(i);
+    QTest::newRow("100,000 keys") << keys << "DEFAULTS" << "TXTTESTEMAILITEMS99999" << "99999@x.org" << 1;
+
+    QStringList sections;
+    for (int i = 0; i < n; ++i)
+        sections << QString("[s%1]").arg(i) << QString("k=%1").arg(i);
+    QTest::newRow("100,000 sections") << sections << "S99999" << "k" << "99999" << n;
+
+    // Text sections whose raw lines look like headers and keys.
+    QStringList texts;
+    for (int i = 0; i < n / 2; ++i) {
+        const QString name = QString("mem%1").arg(i);
+        const qsizetype at = texts.size();
+        texts << "[" + name + "]" << QString("%1_TextBegin=%2").arg(name).arg(at + 4)
+              << QString("%1_TextEnd=%2").arg(name).arg(at + 5) << "[" + name + "_TEXTSection]" << "[Defaults]"
+              << "k=raw" << name + "_Dummy=-1";
+    }
+    QTest::newRow("50,000 texts") << texts << "mem49999_TEXTSECTION" << "mem49999_Dummy" << "-1" << n;
+}
+
+void TestWindowState::hugeFile_readsInLinearTime()
+{
+    QFETCH(QStringList, lines);
+    QFETCH(QString, section);
+    QFETCH(QString, key);
+    QFETCH(QString, value);
+    QFETCH(int, sections);
+
+    const IniFile ini = IniFile::fromLines(lines);
+    QCOMPARE(ini.sections().size(), sections);
+    QCOMPARE(ini.value(section, key, "absent"), value);
+    QVERIFY(!ini.value("Defaults", "k"));
+}
+
+void TestWindowState::fuzz_readerAgreesWithPlainReading()
+{
+    // Real files: what the writer makes of a full window, the questions file
+    // and the returned-mail window's file.
+    QList<ControlValue> full = windowControls();
+    named(full, "memTextMessage").lines = {"Dear {{-firstname-}},", "[Defaults]", "txtDomain=forged", ""};
+    named(full, "memHTMLSource").lines = {"<p>x</p>", "memStatus_TextBegin=1"};
+    named(full, "memStatus").lines = {"a@x.org: refused"};
+    named(full, "txtDomain").text = "example.org";
+    named(full, "txtTestEmail").items = {"a@x.org", "b@x.org"};
+    const QList<QByteArray> corpus{
+        renderWindowState(full), renderWindowState(windowControls()),
+        "[Defaults]\r\nRedoMsg=1\r\nSkipMsg=0\r\nRtdFileMsg=0\r\n",
+        "[Settings]\r\nLeaveMailOnServer=1\r\n"};
+    QByteArray failed;
+    bv::test::fuzz("settings reader", corpus, [&](const QByteArray& bytes) {
+        const QStringList lines = splitLines(decodeText(bytes));
+        const IniFile ini = IniFile::fromLines(lines);
+        PlainReading plain(lines);
+        bool agree = ini.sections().size() == plain.sections.size();
+        for (qsizetype i = 0; agree && i < plain.sections.size(); ++i) {
+            const auto& want = plain.sections.at(i);
+            const IniFile::Section& got = ini.sections().at(i);
+            agree = got.name == want.name && got.entries.size() == want.entries.size();
+            for (qsizetype k = 0; agree && k < want.entries.size(); ++k) {
+                const auto& [key, value] = want.entries.at(k);
+                agree = got.entries.at(k).key == key && got.entries.at(k).value == value &&
+                        ini.value(want.name.toUpper(), key.toLower()) == plain.value(want.name.toUpper(), key.toLower());
+            }
+        }
+        if (!agree && failed.isEmpty())
+            failed = bytes;
+    });
+    QVERIFY2(failed.isEmpty(), failed.toPercentEncoding().constData());
+}
+
+void TestWindowState::smtpPassword_keptOutOfSharedFiles_data()
+{
+    QTest::addColumn<bool>("message");
+    QTest::addColumn<bool>("service");
+    QTest::addColumn<bool>("refuse");
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<bool>("inFile");
+    QTest::addColumn<QString>("stored"); // afterwards ("old" before), "-" for none
+
+    QTest::newRow("message file") << true << false << false << "s3cret" << false << "old";
+    QTest::newRow("message file, secret service") << true << true << false << "s3cret" << false << "old";
+    QTest::newRow("settings, no secret service") << false << false << false << "s3cret" << true << "old";
+    QTest::newRow("settings, secret service") << false << true << false << "s3cret" << false << "s3cret";
+    QTest::newRow("settings, service refuses") << false << true << true << "s3cret" << true << "old";
+    QTest::newRow("settings, password cleared") << false << true << false << "" << false << "-";
+}
+
+void TestWindowState::smtpPassword_keptOutOfSharedFiles()
+{
+    QFETCH(bool, message);
+    QFETCH(bool, service);
+    QFETCH(bool, refuse);
+    QFETCH(QString, password);
+    QFETCH(bool, inFile);
+    QFETCH(QString, stored);
+
+    bv::test::TempProgramFolder home;
+    bv::test::MemorySecrets secrets;
+    secrets.secrets.insert(smtpKey(), "old");
+    secrets.service = service;
+    secrets.refuse = refuse;
+    QList<ControlValue> controls = windowControls();
+    named(controls, "txtSMTPServer").text = kServer;
+    named(controls, "txtUser").text = "me";
+    named(controls, "txtPassword").text = password;
+    const QString path = home.file(message ? "offer.bvc" : "BrevicastSettings.ini");
+    const auto kind = message ? StateFile::Message : StateFile::Settings;
+    QVERIFY(saveWindowState(path, controls, nullptr, kind, secrets));
+
+    QCOMPARE(contents(path).contains("\r\ntxtPassword=" + password.toUtf8() + "\r\n"), inFile);
+    QCOMPARE(contents(path).contains("txtPassword"), inFile);
+    const auto others = QFile::ReadGroup | QFile::WriteGroup | QFile::ReadOther | QFile::WriteOther;
+    QCOMPARE(QFile::permissions(path) & others, QFile::Permissions());
+    secrets.service = true;
+    QCOMPARE(secrets.read(smtpKey()).value_or("-"), stored);
+
+    // Read back into a window where something else was typed.
+    secrets.service = service;
+    QList<ControlValue> back = windowControls();
+    named(back, "txtPassword").text = "typed";
+    QVERIFY(loadWindowState(path, back, home.path(), nullptr, message, secrets));
+    QCOMPARE(named(back, "txtPassword").text, message ? (service ? QString("old") : QString("typed")) : password);
+}
+
+void TestWindowState::smtpPassword_readBack_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<bool>("message");
+    QTest::addColumn<QString>("stored"); // the store's password for the file's account; "-": no service
+    QTest::addColumn<QString>("window"); // the server the window was on, with "typed" as password
+    QTest::addColumn<QString>("expected");
+
+    const QByteArray account = "[Defaults]\r\ntxtSMTPServer=" + kServer.toUtf8() + "\r\ntxtUser=me\r\n";
+    QTest::newRow("older message file sets its password")
+        << account + "txtPassword=old\r\n" << true << "stored" << "other.org" << "old";
+    QTest::newRow("older message file with an empty one")
+        << account + "txtPassword=\r\n" << true << "-" << "other.org" << "";
+    QTest::newRow("message file, nothing stored: kept") << account << true << "-" << "other.org" << "typed";
+    QTest::newRow("message file for another account: its stored one")
+        << account << true << "stored" << "other.org" << "stored";
+    QTest::newRow("message file for the window's account: kept")
+        << account << true << "stored" << kServer << "typed";
+    QTest::newRow("older settings file: its plain password")
+        << account + "txtPassword=plain\r\n" << false << "stored" << kServer << "plain";
+    QTest::newRow("settings file: the stored one") << account << false << "stored" << kServer << "stored";
+    QTest::newRow("settings file, no service: none") << account << false << "-" << kServer << "";
+}
+
+void TestWindowState::smtpPassword_readBack()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(bool, message);
+    QFETCH(QString, stored);
+    QFETCH(QString, window);
+    QFETCH(QString, expected);
+
+    bv::test::TempProgramFolder home;
+    bv::test::MemorySecrets secrets;
+    secrets.service = stored != "-";
+    secrets.secrets.insert(smtpKey(), stored);
+    const QString path = home.file(message ? "offer.bvc" : "BrevicastSettings.ini");
+    QVERIFY(writeFile(path, file));
+    QList<ControlValue> controls = windowControls();
+    named(controls, "txtSMTPServer").text = window;
+    named(controls, "txtUser").text = "me";
+    named(controls, "txtPassword").text = "typed";
+    QVERIFY(loadWindowState(path, controls, home.path(), nullptr, message, secrets));
+    QCOMPARE(named(controls, "txtPassword").text, expected);
+    if (!message)
+        QCOMPARE(storedSmtpPassword(path, secrets), expected);
 }
 
 QTEST_GUILESS_MAIN(TestWindowState)

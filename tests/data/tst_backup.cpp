@@ -1,4 +1,5 @@
 #include "DataSet.h"
+#include "Fuzz.h"
 #include "ScriptedDialogs.h"
 #include "TempProgramFolder.h"
 #include "TestClock.h"
@@ -14,6 +15,8 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QtTest>
+
+#include <sqlite3.h>
 
 #include <csignal>
 #include <thread>
@@ -38,6 +41,19 @@ void openBeside(Connection& c, const QString& folder)
 {
     QDir().mkpath(folder);
     c.open(folder);
+}
+
+// A table file made by hand: a database holding whatever sql makes.
+bool forge(const QString& path, const QByteArray& sql)
+{
+    QFile::remove(path);
+    sqlite3* db = nullptr;
+    bool ok = sqlite3_open(QFile::encodeName(path).constData(), &db) == SQLITE_OK &&
+              sqlite3_exec(db, sql.constData(), nullptr, nullptr, nullptr) == SQLITE_OK;
+    if (!ok)
+        qWarning() << sqlite3_errmsg(db);
+    sqlite3_close(db);
+    return ok;
 }
 
 // Answers the backup commands' folder questions from a queue; records them.
@@ -103,6 +119,7 @@ private slots:
     void restoreLists_refusals();
     void restore_badBackup_leavesListsAsTheyWere_data();
     void restore_badBackup_leavesListsAsTheyWere();
+    void restore_damagedFiles_fuzz();
     void restore_killed_leavesOldOrNewRows_data();
     void restore_killed_leavesOldOrNewRows();
     void restoreTwiceInOneSecond_keepsBothSafetyBackups();
@@ -270,12 +287,39 @@ void TestBackup::restore_badBackup_leavesListsAsTheyWere_data()
     QTest::newRow("Lists.adt missing") << "Lists.adt" << QByteArray("-") << "does not exist";
     QTest::newRow("RecipientList.adt missing") << "RecipientList.adt" << QByteArray("-") << "does not exist";
     QTest::newRow("Lists.adt not a table") << "Lists.adt" << QByteArray("List\r\nL1\r\n") << "not a database";
-    QTest::newRow("Lists.adt empty file") << "Lists.adt" << QByteArray("") << "no such table";
+    QTest::newRow("Lists.adt empty file") << "Lists.adt" << QByteArray("") << "holds no table Lists";
     QTest::newRow("ExclusionList.adt with other columns") << "ExclusionList.adt" << QByteArray("foreign")
                                                           << "columns";
     QTest::newRow("ExclusionList.adt holds recipients") << "ExclusionList.adt" << QByteArray("other table")
-                                                        << "no such table";
+                                                        << "holds no table ExclusionList";
     QTest::newRow("truncated RecipientList.adt") << "RecipientList.adt" << QByteArray("truncate") << "malformed";
+
+    // Files that would make reading them compute rows or run code. The view
+    // stops at 20,000 rows here; without the limit it fills the disk.
+    const QByteArray columns = "FirstName, LastName, Email, List, Salutation, SendTo";
+    QTest::newRow("RecipientList.adt a recursive view")
+        << "RecipientList.adt"
+        << QByteArray("sql:CREATE VIEW RecipientList AS WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL "
+                      "SELECT i + 1 FROM n WHERE i < 20000) SELECT 'F', 'L', 'u' || i || '@x.com', 'Big', "
+                      "'Mr.', 1, 0 FROM n")
+        << "damaged: RecipientList is a view, not a table";
+    QTest::newRow("ExclusionList.adt with a trigger")
+        << "ExclusionList.adt"
+        << "sql:CREATE TABLE ExclusionList (" + columns + "); INSERT INTO ExclusionList (Email, SendTo) "
+           "VALUES ('x@y.z', 1); CREATE TRIGGER t AFTER INSERT ON ExclusionList BEGIN SELECT 1; END"
+        << "damaged: it holds the trigger t";
+    QTest::newRow("Lists.adt a virtual table")
+        << "Lists.adt" << QByteArray("sql:CREATE VIRTUAL TABLE Lists USING fts4(List); "
+                                     "INSERT INTO Lists VALUES ('Forged')")
+        << "damaged: Lists is a virtual table";
+    QTest::newRow("RecipientList.adt with a computed address")
+        << "RecipientList.adt"
+        << QByteArray("sql:CREATE TABLE RecipientList (FirstName, LastName, Email AS ('forged@x.com'), "
+                      "List, Salutation, SendTo, New); INSERT INTO RecipientList (List, SendTo, New) VALUES ('L1', 1, 0)")
+        << "damaged: RecipientList has computed columns";
+    QTest::newRow("Lists.adt with a view beside the table")
+        << "Lists.adt" << QByteArray("sql:CREATE TABLE Lists (List); CREATE VIEW v AS SELECT 1")
+        << "damaged: v is a view";
 }
 
 void TestBackup::restore_badBackup_leavesListsAsTheyWere()
@@ -305,6 +349,8 @@ void TestBackup::restore_badBackup_leavesListsAsTheyWere()
     } else if (with == "other table") {
         QVERIFY(file.remove());
         QVERIFY(QFile::copy(dir + "RecipientList.adt", dir + spoil));
+    } else if (with.startsWith("sql:")) {
+        QVERIFY(forge(dir + spoil, with.mid(4)));
     } else if (with == "truncate") {
         QVERIFY(file.resize(file.size() / 2));
     } else {
@@ -327,6 +373,47 @@ void TestBackup::restore_badBackup_leavesListsAsTheyWere()
     const BackupOutcome again = RestoreBackup(*m_data, m_folder->path(), "good");
     QVERIFY2(again.ok, qPrintable(again.error));
     QCOMPARE(lists(*m_data), before);
+}
+
+void TestBackup::restore_damagedFiles_fuzz()
+{
+    QVERIFY(CreateBackup(*m_data, m_folder->path(), "fuzz").ok);
+    const QString dir = backupFolder(m_folder->path(), "fuzz") + "/";
+    QList<QByteArray> corpus;
+    for (const QString& t : backedUpTables()) {
+        QFile f(dir + t + ".adt");
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        corpus << f.readAll();
+    }
+    const QString forged = m_folder->file("forged.adt");
+    QVERIFY(forge(forged, "CREATE TABLE RecipientList (FirstName, LastName, Email, List, Salutation, SendTo, "
+                          "New); CREATE VIEW v AS SELECT * FROM RecipientList; CREATE TRIGGER t AFTER "
+                          "DELETE ON RecipientList BEGIN SELECT 1; END"));
+    QFile f(forged);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    corpus << f.readAll();
+
+    // Every damaged RecipientList.adt either restores whole or leaves the
+    // lists as they were.
+    const QString target = dir + "RecipientList.adt";
+    QByteArray failed;
+    test::fuzz("backup table file", corpus, [&](const QByteArray& bytes) {
+        for (const char* suffix : {"", "-wal", "-shm", "-journal"})
+            QFile::remove(target + suffix);
+        QFile out(target);
+        if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size())
+            qFatal("cannot write %s", qPrintable(target));
+        out.close();
+        const QStringList before = lists(*m_data);
+        const BackupOutcome r = RestoreBackup(*m_data, m_folder->path(), "fuzz");
+        if (!r.ok && lists(*m_data) != before && failed.isEmpty())
+            failed = bytes;
+    });
+    QVERIFY2(failed.isEmpty(), failed.toBase64().constData());
+    // Nothing stayed attached: a good backup still restores.
+    QVERIFY(CreateBackup(*m_data, m_folder->path(), "good").ok);
+    const BackupOutcome again = RestoreBackup(*m_data, m_folder->path(), "good");
+    QVERIFY2(again.ok, qPrintable(again.error));
 }
 
 void TestBackup::restore_killed_leavesOldOrNewRows_data()

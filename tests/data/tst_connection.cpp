@@ -33,6 +33,7 @@ private slots:
     void unwritableFolder_isReported();
     void missingTableFile_isReportedAndNothingAttached();
     void progress_risesToHundred();
+    void workLimit_stopsRunawayStatementsOnly();
     void concurrentWriters_loseNothing();
     void timestamps_sortChronologically();
     void trailingBlanks_keptInMemosOnly_data();
@@ -67,6 +68,12 @@ void TestConnection::passwordFiles_readableByTheOwnerOnly()
     QCOMPARE(mode(settings), 0644);
     QVERIFY(replaceFileContents(settings, "[Defaults]", nullptr, FileAccess::OwnerOnly));
     QCOMPARE(mode(settings), 0600);
+
+    // A database made before it was narrowed is narrowed when opened.
+    c.close();
+    QCOMPARE(::chmod(QFile::encodeName(folder.file("Brevicast.db")).constData(), 0644), 0);
+    c.open(folder.path());
+    QCOMPARE(mode(folder.file("Brevicast.db")), 0600);
     ::umask(saved);
 }
 
@@ -266,6 +273,26 @@ void TestConnection::progress_risesToHundred()
     for (int i = 1; i < seen.size(); ++i)
         QVERIFY(seen.at(i) > seen.at(i - 1));
     QCOMPARE(c.scalar("select count(*) from ExclusionList").toInt(), 20000);
+}
+
+void TestConnection::workLimit_stopsRunawayStatementsOnly()
+{
+    test::TempProgramFolder folder;
+    Connection c;
+    c.open(folder.path());
+    const QString endless = "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n) "
+                            "SELECT count(*) FROM n";
+    {
+        WorkLimit limit(c, 1000000);
+        QVERIFY_THROWS_EXCEPTION(DbError, c.scalar(endless));
+        QVERIFY(limit.exceeded());
+    }
+    QList<int> seen;
+    c.execute("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 100000) "
+              "INSERT INTO Lists (List) SELECT 'L' || i FROM n",
+              {}, [&seen](int p) { seen << p; });
+    QCOMPARE(seen.last(), 100);
+    QCOMPARE(c.scalar("select count(*) from Lists").toInt(), 100000);
 }
 
 void TestConnection::concurrentWriters_loseNothing()

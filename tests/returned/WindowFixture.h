@@ -2,6 +2,7 @@
 
 #include "core/Services.h"
 #include "core/Shell.h"
+#include "MemorySecrets.h"
 #include "ScriptedDialogs.h"
 #include "TempProgramFolder.h"
 #include "TestClock.h"
@@ -21,7 +22,8 @@ struct WindowFixture
     TestClock clock;
     ScriptedDialogs dialogs;
     NoShell shell;
-    Services services{clock, dialogs, shell, home.path()};
+    MemorySecrets secrets;
+    Services services{clock, dialogs, shell, home.path(), secrets};
 };
 
 } // namespace bv::test

@@ -1,5 +1,6 @@
 #include "PopRows.h"
 #include "returned/PopAccounts.h"
+#include "MemorySecrets.h"
 #include "TempProgramFolder.h"
 
 #include <QtTest>
@@ -22,6 +23,8 @@ private slots:
     void setDefault();
     void setDefault_emptyTable_changesNothing();
     void secondDefault_firstStillWins();
+    void passwords_moveToSecretStore_data();
+    void passwords_moveToSecretStore();
 
 private:
     bv::test::TempProgramFolder* m_folder = nullptr;
@@ -118,6 +121,54 @@ void TestPopAccounts::secondDefault_firstStillWins()
     SetDefaultAccount(*m_conn, "c@x.com");
     QCOMPARE(bv::test::popRows(*m_conn), (QStringList{"a@x.com:0", "b@x.com:1", "c@x.com:1"}));
     QCOMPARE(GetDefaultAccount(*m_conn)->emailAddress, QString("b@x.com"));
+}
+
+void TestPopAccounts::passwords_moveToSecretStore_data()
+{
+    QTest::addColumn<bool>("service");
+    QTest::addColumn<bool>("refuse");
+    QTest::addColumn<QStringList>("columns"); // the Password column of the three rows after the move
+    QTest::addColumn<QStringList>("stored");  // the store's for a@x.com and b@x.com, "-" for none
+
+    QTest::newRow("no secret service: the table keeps them")
+        << false << false << QStringList{"pa", "pb", "pa2"} << QStringList{"-", "-"};
+    // The second row of a@x.com has a password of its own: it stays.
+    QTest::newRow("secret service takes them")
+        << true << false << QStringList{"", "", "pa2"} << QStringList{"pa", "pb"};
+    QTest::newRow("secret service refuses: the table keeps them")
+        << true << true << QStringList{"pa", "pb", "pa2"} << QStringList{"-", "-"};
+}
+
+void TestPopAccounts::passwords_moveToSecretStore()
+{
+    QFETCH(bool, service);
+    QFETCH(bool, refuse);
+    QFETCH(QStringList, columns);
+    QFETCH(QStringList, stored);
+    const QStringList addresses{"a@x.com", "b@x.com", "a@x.com"};
+    const QStringList passwords{"pa", "pb", "pa2"};
+    for (qsizetype i = 0; i < addresses.size(); ++i) {
+        bv::test::addPopRow(*m_conn, addresses.at(i), false);
+        m_conn->execute("update PopAccounts set Password = :p where rowid = :r",
+                        {{"p", passwords.at(i)}, {"r", i + 1}});
+    }
+    bv::test::MemorySecrets secrets;
+    secrets.service = service;
+    secrets.refuse = refuse;
+    MovePopPasswords(*m_conn, secrets);
+
+    const auto rows = m_conn->select("select EmailAddress, Password from PopAccounts order by rowid");
+    QStringList got;
+    for (int i = 0; i < rows.size(); ++i) {
+        const QString column = rows.value(i, "Password").toString();
+        got << column;
+        // Wherever it went, each account still has its own password.
+        QCOMPARE(PopPassword(secrets, rows.value(i, "EmailAddress").toString(), column), passwords.at(i));
+    }
+    QCOMPARE(got, columns);
+    QCOMPARE((QStringList{secrets.secrets.value(bv::popSecretKey("a@x.com"), "-"),
+                          secrets.secrets.value(bv::popSecretKey("b@x.com"), "-")}),
+             stored);
 }
 
 QTEST_GUILESS_MAIN(TestPopAccounts)

@@ -36,6 +36,8 @@ private slots:
     void fields_storeWhatTheyShow_data();
     void fields_storeWhatTheyShow();
     void allowPlainPassword_isKeptPerAccount();
+    void password_keptInSecretStoreWhenThereIsOne_data();
+    void password_keptInSecretStoreWhenThereIsOne();
 
 private:
     void make();
@@ -314,6 +316,45 @@ void TestSetup::allowPlainPassword_isKeptPerAccount()
     for (const PopAccount& a : LoadPopAccounts(*m_conn))
         allowed << a.emailAddress + ':' + (a.allowPlainPassword ? '1' : '0');
     QCOMPARE(allowed, (QStringList{"ann@x.com:0", "bob@x.com:1"}));
+}
+
+void TestSetup::password_keptInSecretStoreWhenThereIsOne_data()
+{
+    QTest::addColumn<bool>("service");
+    QTest::newRow("no secret service: the table keeps it") << false;
+    QTest::newRow("secret service") << true;
+}
+
+void TestSetup::password_keptInSecretStoreWhenThereIsOne()
+{
+    QFETCH(bool, service);
+    test::MemorySecrets& secrets = m_f->secrets;
+    secrets.service = service;
+    bv::test::addPopRow(*m_conn, "old@x.com", false); // stored in the table before
+    make();
+    click("btnOK");
+    retype("Password", "secret");
+    click("btnSave");
+    QCOMPARE(row("My Reply-To Account").at(4), service ? QString() : QString("secret"));
+    // Saving moves the older plain passwords too.
+    QCOMPARE(row("old@x.com").at(4), service ? QString() : QString("pw"));
+    QCOMPARE(secrets.secrets.value(popSecretKey("My Reply-To Account"), "-"), service ? "secret" : "-");
+    QCOMPARE(secrets.secrets.value(popSecretKey("old@x.com"), "-"), service ? "pw" : "-");
+
+    typeAddress("My Reply-To Account");
+    click("btnOK");
+    QCOMPARE(field("Password")->text(), QString("secret"));
+    retype("Password", "changed");
+    click("btnClose");
+    QCOMPARE(row("My Reply-To Account").at(4), service ? QString() : QString("changed"));
+    QCOMPARE(secrets.secrets.value(popSecretKey("My Reply-To Account"), "-"), service ? "changed" : "-");
+
+    make();
+    typeAddress("My Reply-To Account");
+    m_f->dialogs.queueAnswer(Answer::Yes);
+    click("btnDelete");
+    QVERIFY(!secrets.secrets.contains(popSecretKey("My Reply-To Account")));
+    QCOMPARE(secrets.secrets.value(popSecretKey("old@x.com"), "-"), service ? "pw" : "-");
 }
 
 QTEST_MAIN(TestSetup)
